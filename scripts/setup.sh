@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test Veldmoor.
+# Idempotent: every step is skipped when its result is already there.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+deps="$here/.deps"
+prefix="$deps/mingw"
+mkdir -p "$deps"
+
+sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          mingw-w64-x86-64-dev wine wine64 xvfb xauth x11-apps x11-utils fonts-wqy-microhei cmake ninja-build
+          nasm googletest dpkg-dev autoconf automake libtool autopoint gettext pkg-config
+          xdotool imagemagick python3)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+enable_deb_src() {
+  local f=/etc/apt/sources.list.d/veldmoor-src.sources
+  [ -f "$f" ] && return 0
+  sudo_ tee "$f" >/dev/null <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  rm -f "$deps/.apt-updated"
+}
+
+need_sources=0
+for lib in libwebp.a libjpeg.a libexif.a; do [ -f "$prefix/lib/$lib" ] || need_sources=1; done
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_sources = 1 ]; then
+  enable_deb_src
+  if [ ! -f "$deps/.apt-updated" ]; then
+    sudo_ apt-get update -qq
+    touch "$deps/.apt-updated"
+  fi
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+toolchain="$here/cmake/mingw-w64.cmake"
+src="$deps/src"
+mkdir -p "$src" "$prefix"
+
+fetch_source() {   # package, folder glob
+  local pkg=$1
+  local dir
+  dir=$(ls -d "$src/$pkg"-*/ 2>/dev/null | head -1 || true)
+  if [ -z "$dir" ]; then
+    (cd "$src" && apt-get source -qq "$pkg" >/dev/null 2>&1)
+    dir=$(ls -d "$src/$pkg"-*/ | head -1)
+  fi
+  echo "${dir%/}"
+}
+
+build_cmake_lib() {  # source dir, build dir, extra args...
+  local s=$1 b=$2; shift 2
+  cmake -S "$s" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >/dev/null
+  cmake --build "$b" >/dev/null
+  cmake --install "$b" >/dev/null
+}
+
+if [ ! -f "$prefix/lib/libwebp.a" ]; then
+  echo "setup: building libwebp for MinGW"
+  d=$(fetch_source libwebp)
+  build_cmake_lib "$d" "$deps/build-webp" -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF \
+    -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF \
+    -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF \
+    -DWEBP_NEAR_LOSSLESS=ON
+fi
+
+if [ ! -f "$prefix/lib/libjpeg.a" ]; then
+  echo "setup: building libjpeg-turbo for MinGW"
+  d=$(fetch_source libjpeg-turbo)
+  build_cmake_lib "$d" "$deps/build-jpeg" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
+    -DCMAKE_SYSTEM_PROCESSOR=AMD64 -DCMAKE_ASM_NASM_COMPILER=nasm -DWITH_SIMD=ON
+fi
+
+if [ ! -f "$prefix/lib/libexif.a" ]; then
+  echo "setup: building libexif for MinGW"
+  d=$(fetch_source libexif)
+  (cd "$d" && autoreconf -fi >/dev/null 2>&1 &&
+   ./configure -q --host=x86_64-w64-mingw32 --prefix="$prefix" --disable-shared --enable-static \
+     --disable-nls --disable-docs CC=x86_64-w64-mingw32-gcc-posix >/dev/null &&
+   make -s -j2 >/dev/null 2>&1 && make -s install >/dev/null 2>&1)
+fi
+
+if [ ! -f "$prefix/lib/libgtest.a" ]; then
+  echo "setup: building GoogleTest for MinGW"
+  build_cmake_lib /usr/src/googletest "$deps/build-gtest" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF
+fi
+echo "setup: ready"

@@ -1,0 +1,24 @@
+// Compression to a target file size.
+#pragma once
+#include "codec/codec.h"
+
+struct CompressParams {
+    int32_t target_kb;          // <= 0: no limit
+    uint32_t allow_downscale;
+    uint32_t min_side;
+    int32_t min_quality;
+    int32_t max_quality;
+};
+
+struct CompressResult {
+    int32_t bytes;
+    uint32_t width;
+    uint32_t height;
+    uint32_t quality;
+    int32_t downscaled;
+    int32_t target_missed;
+};
+
+int compress_run(const Image *src, const WCHAR *ext, const CompressParams *params,
+                 const WCHAR *exif_src_path, CompressResult *result, Blob *out_blob,
+                 WCHAR *err, int err_cap);
