@@ -70,12 +70,15 @@ int cli_collect_from_args(int argc, WCHAR **argv, WCHAR *out[kCliMaxPaths]);
 
 void app_load(App *app, const WCHAR *path);
 void app_load_no_queue(App *app, const WCHAR *path);
-void app_open_many(App *app, WCHAR **paths, int count);
 int32_t file_bytes(const WCHAR *path);
 void app_browse_hint(App *app);
 void app_release_picture(App *app);
+int app_main(HINSTANCE instance);
 
 // Hand-over between instances.
 int handover_build(WCHAR **paths, int count, uint8_t **block, uint32_t *size);
 int handover_parse(const void *data, uint32_t size, WCHAR out[kCliMaxPaths][kPathMax]);
-int handover_send(HWND target);
+// Second instance: hands the command-line pictures to the running window; returns the exit code.
+int handover_send_paths();
+// Sends a prepared block to the running window, restoring it if the block is not taken; returns the exit code.
+int handover_deliver(const uint8_t *block, uint32_t size);

@@ -1,0 +1,160 @@
+// Command-line pictures and the single-instance hand-over block.
+#include "app/app.h"
+#include "files/files.h"
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <cstdlib>
+#include <cstring>
+
+static constexpr uint32_t kHeaderBytes = 12;
+
+static int first_picture_in_folder(const WCHAR *folder, WCHAR *out);
+
+static int take_argument(const WCHAR *arg, WCHAR *slot)
+{
+    if (!arg || !arg[0]) return 0;
+    DWORD attributes = GetFileAttributesW(arg);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return first_picture_in_folder(arg, slot);
+    if (!files_is_image_ext(arg)) return 0;
+    lstrcpynW(slot, arg, kPathMax);
+    return 1;
+}
+
+// A folder contributes one picture, the one that sorts first, from which the
+// folder scan brings in the rest.
+static int first_picture_in_folder(const WCHAR *folder, WCHAR *out)
+{
+    WCHAR pattern[kPathMax];
+    if (_snwprintf(pattern, kPathMax, L"%s\\*", folder) < 0) return 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW(pattern, &fd);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    WCHAR best[kPathMax] = L"";
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (!files_is_image_ext(fd.cFileName)) continue;
+        if (!best[0] || que_cmp(fd.cFileName, best) < 0) lstrcpynW(best, fd.cFileName, kPathMax);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    if (!best[0]) return 0;
+    WCHAR joined[MAX_PATH];
+    if (!PathCombineW(joined, folder, best)) return 0;
+    lstrcpynW(out, joined, kPathMax);
+    return 1;
+}
+
+int cli_collect_from_args(int argc, WCHAR **argv, WCHAR *out[kCliMaxPaths])
+{
+    static WCHAR slots[kCliMaxPaths][kPathMax];
+    int count = 0;
+    for (int i = 1; i < argc && count < kCliMaxPaths; ++i) {
+        if (take_argument(argv[i], slots[count])) {
+            out[count] = slots[count];
+            ++count;
+        }
+    }
+    return count;
+}
+
+int cli_collect_paths(WCHAR *out[kCliMaxPaths])
+{
+    int argc = 0;
+    WCHAR **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return 0;
+    int count = cli_collect_from_args(argc, argv, out);
+    LocalFree(argv);
+    return count;
+}
+
+int handover_build(WCHAR **paths, int count, uint8_t **block, uint32_t *size)
+{
+    *block = nullptr;
+    *size = 0;
+    if (count <= 0 || count > kCliMaxPaths) return 0;
+    uint32_t total = kHeaderBytes + 4u * (uint32_t)count;
+    for (int i = 0; i < count; ++i)
+        total += 2u * (uint32_t)lstrlenW(paths[i]) + 2u;
+    auto *data = (uint8_t *)calloc(1, total);
+    if (!data) return 0;
+
+    const uint32_t header[3] = {kHandoverMagic, kHandoverVersion, (uint32_t)count};
+    memcpy(data, header, sizeof header);
+    uint32_t at = kHeaderBytes + 4u * (uint32_t)count;
+    for (int i = 0; i < count; ++i) {
+        memcpy(data + kHeaderBytes + 4u * i, &at, 4);
+        uint32_t bytes = 2u * (uint32_t)lstrlenW(paths[i]) + 2u;
+        memcpy(data + at, paths[i], bytes);
+        at += bytes;
+    }
+    *block = data;
+    *size = total;
+    return 1;
+}
+
+static uint32_t read_u32(const uint8_t *p)
+{
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+// Copies the string at offset; it must end with a NUL inside the block, which
+// is never read past. A longer path is cut to the buffer.
+static int copy_block_string(const uint8_t *data, uint32_t size, uint32_t offset, WCHAR *out)
+{
+    int n = 0;
+    for (uint32_t at = offset; at + 2 <= size; at += 2) {
+        WCHAR c;
+        memcpy(&c, data + at, 2);
+        if (c == 0) {
+            out[n < kPathMax ? n : kPathMax - 1] = 0;
+            return 1;
+        }
+        if (n < kPathMax - 1) out[n++] = c;
+    }
+    return 0;
+}
+
+int handover_parse(const void *block, uint32_t size, WCHAR out[kCliMaxPaths][kPathMax])
+{
+    auto *data = (const uint8_t *)block;
+    if (!data || size < 16) return 0;
+    if (read_u32(data) != kHandoverMagic || read_u32(data + 4) != kHandoverVersion) return 0;
+    uint32_t count = read_u32(data + 8);
+    if (count == 0) return 0;
+    if (count > kCliMaxPaths) count = kCliMaxPaths;
+    if (kHeaderBytes + 4ull * count > size) return 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t offset = read_u32(data + kHeaderBytes + 4 * i);
+        if (offset >= size || (uint64_t)offset + 2 > size) return 0;
+        if (!copy_block_string(data, size, offset, out[i])) return 0;
+    }
+    return (int)count;
+}
+
+int handover_deliver(const uint8_t *block, uint32_t size)
+{
+    HWND target = FindWindowW(kMainClass, nullptr);
+    if (!target) return 0;
+    if (block) {
+        COPYDATASTRUCT cds = {(ULONG_PTR)kHandoverMagic, size, (void *)block};
+        if (SendMessageW(target, WM_COPYDATA, 0, (LPARAM)&cds) == 1) return 0;
+    }
+    ShowWindow(target, SW_RESTORE);
+    SetForegroundWindow(target);
+    return 0;
+}
+
+int handover_send_paths()
+{
+    if (!FindWindowW(kMainClass, nullptr)) return 0;
+    WCHAR *paths[kCliMaxPaths];
+    int count = cli_collect_paths(paths);
+    uint8_t *block = nullptr;
+    uint32_t size = 0;
+    if (count > 0) handover_build(paths, count, &block, &size);
+    int code = handover_deliver(block, size);
+    free(block);
+    return code;
+}

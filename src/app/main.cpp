@@ -1,0 +1,341 @@
+// Start-up, the main window's life cycle and loading pictures.
+#include "app/app.h"
+#include "codec/codec.h"
+#include "files/files.h"
+#include "files/nav.h"
+#include "shell/modal.h"
+#include "shell/util.h"
+#include "ui/ui.h"
+#include "view/canvas.h"
+#include <dwmapi.h>
+#include <gdiplus.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <cwchar>
+
+App g_app;
+ULONG_PTR g_gdipToken;
+
+static constexpr int kWindowWidth = 1100;
+static constexpr int kWindowHeight = 720;
+static constexpr UINT_PTR kTimerTooltip = 3, kTimerHoverMenu = 4, kTimerThumbs = 5;
+
+static void on_create(App *app, HWND hwnd);
+static void on_destroy(App *app);
+static void on_paint(App *app);
+static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
+
+void app_init_record(App *app, HINSTANCE instance)
+{
+    ZeroMemory(app, sizeof *app);
+    app->instance = instance;
+    app->dpi = 96;
+    app->queue_index = -1;
+}
+
+int app_register_class(HINSTANCE instance)
+{
+    WNDCLASSEXW wc = {sizeof wc};
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = app_wndproc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(101));
+    if (!wc.hIcon) wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wc.hIconSm = wc.hIcon;
+    wc.lpszClassName = kMainClass;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HWND app_create_main_window(App *app)
+{
+    int x = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
+    HWND hwnd = CreateWindowExW(0, kMainClass, kAppName, WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX,
+                                x, y, kWindowWidth, kWindowHeight, nullptr, nullptr, app->instance, app);
+    app->hwnd = hwnd;
+    return hwnd;
+}
+
+static void fatal_box(const WCHAR *text)
+{
+    modal_message_box(nullptr, text, kAppName, MB_OK | MB_ICONERROR);
+}
+
+static void run_first_instance(App *app)
+{
+    ShowWindow(app->hwnd, SW_SHOW);
+    UpdateWindow(app->hwnd);
+    RECT rc;
+    GetClientRect(app->hwnd, &rc);
+    ui_layout(app, rc.right - rc.left, rc.bottom - rc.top);
+
+    WCHAR *paths[kCliMaxPaths];
+    int count = cli_collect_paths(paths);
+    if (count == 1)
+        app_load(app, paths[0]);
+    else if (count > 1)
+        nav_open_many(app, paths, count);
+    if (count > 0) app_browse_hint(app);
+    InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
+static int message_loop()
+{
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return (int)msg.wParam;
+}
+
+int app_main(HINSTANCE instance)
+{
+    App *app = &g_app;
+    app_init_record(app, instance);
+
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        handover_send_paths();
+        CloseHandle(mutex);
+        return 0;
+    }
+
+    Gdiplus::GdiplusStartupInput gdip_input;
+    if (Gdiplus::GdiplusStartup(&g_gdipToken, &gdip_input, nullptr) != Gdiplus::Ok) {
+        fatal_box(L"GDI+ 初始化失败，程序无法启动。");
+        if (mutex) CloseHandle(mutex);
+        return 1;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    int exit_code = 1;
+    if (!app_register_class(instance)) {
+        fatal_box(L"窗口类注册失败。");
+    } else if (!app_create_main_window(app)) {
+        fatal_box(L"窗口创建失败。");
+    } else {
+        run_first_instance(app);
+        exit_code = message_loop();
+    }
+
+    codec_shutdown();
+    CoUninitialize();
+    Gdiplus::GdiplusShutdown(g_gdipToken);
+    if (mutex) CloseHandle(mutex);
+    return exit_code;
+}
+
+// GetDpiForWindow exists from Windows 10 1607 on; older systems fall back to the DC.
+static int window_dpi(HWND hwnd)
+{
+    using GetDpiForWindowFn = UINT(WINAPI *)(HWND);
+    auto get_dpi = (GetDpiForWindowFn)(void *)GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+    if (get_dpi) {
+        UINT dpi = get_dpi(hwnd);
+        if (dpi > 71) return (int)dpi;
+    }
+    int dpi = 96;
+    if (HDC dc = GetDC(hwnd)) {
+        dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        ReleaseDC(hwnd, dc);
+    }
+    return dpi < 72 ? 96 : dpi;
+}
+
+static void apply_dark_frame(HWND hwnd)
+{
+    BOOL dark = TRUE;
+    if (FAILED(DwmSetWindowAttribute(hwnd, 20, &dark, sizeof dark)))
+        DwmSetWindowAttribute(hwnd, 19, &dark, sizeof dark);
+    int round = 2;
+    DwmSetWindowAttribute(hwnd, 33, &round, sizeof round);
+    MARGINS margins = {0, 0, 0, 0};
+    DwmExtendFrameIntoClientArea(hwnd, &margins);
+}
+
+static void on_create(App *app, HWND hwnd)
+{
+    app->hwnd = hwnd;
+    app->dpi = window_dpi(hwnd);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, (LONG_PTR)app);
+    apply_dark_frame(hwnd);
+    ui_init(app);
+    DragAcceptFiles(hwnd, TRUE);
+    util_set_title(app);
+}
+
+void app_release_picture(App *app)
+{
+    canvas_release_gp(app);
+    image_free(app->image);
+    app->image = nullptr;
+    image_free(app->undo_image);
+    app->undo_image = nullptr;
+}
+
+static void on_destroy(App *app)
+{
+    if (app->play_timer) {
+        KillTimer(app->hwnd, app->play_timer);
+        app->play_timer = 0;
+    }
+    KillTimer(app->hwnd, kTimerTooltip);
+    KillTimer(app->hwnd, kTimerHoverMenu);
+    KillTimer(app->hwnd, kTimerThumbs);
+    DragAcceptFiles(app->hwnd, FALSE);
+    nav_thumb_release(app);
+    app_release_picture(app);
+    ui_destroy(app);
+    PostQuitMessage(0);
+}
+
+// Paints into a back buffer of the client size and copies it in one transfer.
+static void on_paint(App *app)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(app->hwnd, &ps);
+    int w = app->client_w > 0 ? app->client_w : 1, h = app->client_h > 0 ? app->client_h : 1;
+    if (!app->back_dc || app->back_w != w || app->back_h != h) {
+        if (app->back_dc) DeleteDC(app->back_dc);
+        if (app->back_bitmap) DeleteObject(app->back_bitmap);
+        app->back_dc = CreateCompatibleDC(dc);
+        app->back_bitmap = CreateCompatibleBitmap(dc, w, h);
+        SelectObject(app->back_dc, app->back_bitmap);
+        app->back_w = w;
+        app->back_h = h;
+    }
+    ui_paint(app, app->back_dc);
+    BitBlt(dc, 0, 0, w, h, app->back_dc, 0, 0, SRCCOPY);
+    EndPaint(app->hwnd, &ps);
+}
+
+static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
+{
+    auto *cds = (const COPYDATASTRUCT *)lp;
+    if (!cds || cds->dwData != (ULONG_PTR)kHandoverMagic)
+        return DefWindowProcW(hwnd, WM_COPYDATA, wp, lp);
+    WCHAR paths[kCliMaxPaths][kPathMax];
+    int count = handover_parse(cds->lpData, cds->cbData, paths);
+    if (count <= 0) return DefWindowProcW(hwnd, WM_COPYDATA, wp, lp);
+
+    WCHAR *list[kCliMaxPaths];
+    for (int i = 0; i < count; ++i) list[i] = paths[i];
+    app->crop_mode = 0;
+    if (count == 1)
+        app_load(app, list[0]);
+    else
+        nav_open_many(app, list, count);
+    app_browse_hint(app);
+    if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
+    SetForegroundWindow(hwnd);
+    return 1;
+}
+
+LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    App *app = (App *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+    if (msg == WM_CREATE) {
+        app = (App *)((CREATESTRUCTW *)lp)->lpCreateParams;
+        on_create(app, hwnd);
+        return 0;
+    }
+    if (!app) return DefWindowProcW(hwnd, msg, wp, lp);
+
+    switch (msg) {
+    case WM_DESTROY:
+        on_destroy(app);
+        return 0;
+    case WM_SIZE:
+        ui_layout(app, LOWORD(lp), HIWORD(lp));
+        InvalidateRect(hwnd, nullptr, FALSE);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT:
+        on_paint(app);
+        return 0;
+    case WM_COPYDATA:
+        return on_copydata(app, hwnd, wp, lp);
+    case WM_KEYDOWN:
+        if (wp == VK_ESCAPE) {
+            DestroyWindow(hwnd);
+            return 0;
+        }
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void app_browse_hint(App *app)
+{
+    if (app->queue_count > 1)
+        ui_set_status(app, L"%s", L"滚轮缩放 · 拖动平移 · ← → 翻页");
+    else if (app->queue_count == 1)
+        ui_set_status(app, L"%s", L"这个目录里只有这一张图片");
+    else
+        ui_set_status(app, L"%s", L"把图片拖进来，或双击打开、按 Ctrl+O");
+}
+
+static int32_t open_file_size(const WCHAR *path, DWORD share)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(f, &size);
+    CloseHandle(f);
+    return (int32_t)(uint32_t)size.LowPart;
+}
+
+int32_t file_bytes(const WCHAR *path)
+{
+    return path ? open_file_size(path, FILE_SHARE_READ) : 0;
+}
+
+static void copy_path(WCHAR *dst, const WCHAR *src)
+{
+    lstrcpynW(dst, src, kPathMax);
+}
+
+static void refresh_view(App *app)
+{
+    util_set_title(app);
+    if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
+void app_load_no_queue(App *app, const WCHAR *path)
+{
+    app_release_picture(app);
+    if (!path || !path[0]) {
+        app->file_size = 0;
+        refresh_view(app);
+        return;
+    }
+
+    WCHAR err[600];
+    Image *img = codec_load(path, err, 600);
+    copy_path(app->file_name, PathFindFileNameW(path));
+    copy_path(app->file_path, path);
+    if (img) {
+        app->image = img;
+        app->undo_image = image_clone(img);
+        app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        canvas_sync_gp(app);
+        refresh_view(app);
+        return;
+    }
+    app->file_size = 0;
+    util_set_title(app);
+    ui_set_status(app, L"载入失败：%s", PathFindFileNameW(path));
+    modal_message_box(app->hwnd, err, kAppName, MB_OK | MB_ICONWARNING);
+    if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
+void app_load(App *app, const WCHAR *path)
+{
+    files_dir_scan(app, path);
+    app_load_no_queue(app, path);
+    app_browse_hint(app);
+    if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
+}

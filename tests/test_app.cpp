@@ -1,0 +1,362 @@
+// The main window in this process, loading, the title, and the hand-over
+// between two real processes.
+#include <gtest/gtest.h>
+#include "app/app.h"
+#include "files/files.h"
+#include "shell/modal.h"
+#include "support/test_support.h"
+#include <gdiplus.h>
+#include <shlwapi.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring g_last_box_text;
+int g_box_count;
+
+int answer_ok(HWND, const WCHAR *text, const WCHAR *, UINT)
+{
+    g_last_box_text = text;
+    ++g_box_count;
+    return IDOK;
+}
+
+std::wstring window_title(HWND hwnd)
+{
+    WCHAR title[400] = L"";
+    GetWindowTextW(hwnd, title, 400);
+    return title;
+}
+
+std::wstring build_dir_file(const wchar_t *name)
+{
+    WCHAR self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    PathRemoveFileSpecW(self);  // tests folder
+    PathRemoveFileSpecW(self);  // build folder
+    WCHAR out[MAX_PATH];
+    PathCombineW(out, self, name);
+    return out;
+}
+
+void pump_messages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Runs a program while this thread keeps serving its window; returns its exit code.
+DWORD run_serving(const std::wstring &exe, const std::wstring &args)
+{
+    std::wstring line = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    DWORD start = GetTickCount();
+    while (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 30000, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        pump_messages();
+        if (GetTickCount() - start > 60000) break;
+    }
+    DWORD code = 0xFFFFFFFE;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        g_box_count = 0;
+        g_last_box_text.clear();
+        modal_set_answerer(answer_ok);
+        app_init_record(&g_app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(g_app.instance));
+        ASSERT_NE(app_create_main_window(&g_app), nullptr);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(g_app.hwnd)) DestroyWindow(g_app.hwnd);
+        pump_messages();
+        modal_set_answerer(nullptr);
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+};
+
+TEST_F(MainWindow, CreationSetsUpTheWindowAndTheRecord)
+{
+    WCHAR cls[64];
+    GetClassNameW(g_app.hwnd, cls, 64);
+    EXPECT_STREQ(cls, L"Veldmoor.MainWnd");
+    EXPECT_EQ(window_title(g_app.hwnd), L"Veldmoor");
+    RECT rc;
+    GetWindowRect(g_app.hwnd, &rc);
+    EXPECT_EQ(rc.right - rc.left, 1100);
+    EXPECT_EQ(rc.bottom - rc.top, 720);
+    LONG style = GetWindowLongW(g_app.hwnd, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE(style & WS_CAPTION);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_EQ((App *)GetWindowLongPtrW(g_app.hwnd, GWLP_USERDATA), &g_app);
+    EXPECT_GE(g_app.dpi, 72);
+    EXPECT_NE(g_app.font_text, nullptr);
+    EXPECT_NE(g_app.font_large, nullptr);
+    EXPECT_STREQ(g_app.status, L"把图片拖进来，或点左上角「打开」选择文件");
+    EXPECT_EQ(g_app.quality, 90);
+    EXPECT_EQ(g_app.compress_kb, 200);
+    EXPECT_EQ(g_app.compress_min_side, 640);
+}
+
+TEST_F(MainWindow, DestructionReleasesEverythingAndPostsQuit)
+{
+    app_load(&g_app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    ASSERT_NE(g_app.image, nullptr);
+    DestroyWindow(g_app.hwnd);
+    EXPECT_EQ(g_app.image, nullptr);
+    EXPECT_EQ(g_app.undo_image, nullptr);
+    EXPECT_EQ(g_app.gp_image, nullptr);
+    EXPECT_EQ(g_app.font_text, nullptr);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 0u);
+}
+
+TEST_F(MainWindow, LoadingAPictureFillsRecordQueueAndTitle)
+{
+    std::wstring path = testdata_path(L"orientation/Landscape_1.jpg");
+    app_load(&g_app, path.c_str());
+    ASSERT_NE(g_app.image, nullptr);
+    EXPECT_EQ(g_app.image->width, 1800u);
+    EXPECT_EQ(g_app.image->height, 1200u);
+    ASSERT_NE(g_app.undo_image, nullptr);
+    EXPECT_NE(g_app.undo_image, g_app.image);
+    EXPECT_EQ(0, memcmp(g_app.undo_image->data, g_app.image->data, (size_t)g_app.image->stride * 1200));
+    EXPECT_NE(g_app.gp_image, nullptr);
+    EXPECT_STREQ(g_app.file_name, L"Landscape_1.jpg");
+    EXPECT_STREQ(g_app.file_path, path.c_str());
+    EXPECT_EQ(g_app.file_size, file_bytes(path.c_str()));
+    EXPECT_EQ((size_t)g_app.file_size, read_file_bytes(path).size());
+    EXPECT_EQ(window_title(g_app.hwnd), L"Landscape_1.jpg - Veldmoor");
+    EXPECT_EQ(g_app.queue_count, 9);  // Landscape_0 … Landscape_8
+    ASSERT_GE(g_app.queue_index, 0);
+    EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[g_app.queue_index]), L"Landscape_1.jpg");
+    EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
+    EXPECT_EQ(g_box_count, 0);
+}
+
+TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)
+{
+    std::wstring dir = temp_dir_create(L"appload");
+    std::wstring bad = dir + L"\\broken.png";
+    ASSERT_TRUE(write_file_bytes(bad, "\x89PNG\r\n\x1a\n\0\0", 10));
+
+    app_load(&g_app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    ASSERT_NE(g_app.image, nullptr);
+    app_load(&g_app, bad.c_str());
+    EXPECT_EQ(g_app.image, nullptr);
+    EXPECT_EQ(g_app.undo_image, nullptr);
+    EXPECT_EQ(g_app.gp_image, nullptr);
+    EXPECT_EQ(g_app.file_size, 0);
+    EXPECT_EQ(window_title(g_app.hwnd), L"broken.png - Veldmoor");
+    EXPECT_EQ(g_box_count, 1);
+    EXPECT_NE(g_last_box_text.find(L"「broken.png」不是有效的图片"), std::wstring::npos) ;
+    // The queue still holds the one picture, so the browse hint replaces the failure text.
+    EXPECT_EQ(g_app.queue_count, 1);
+    EXPECT_STREQ(g_app.status, L"这个目录里只有这一张图片");
+
+    app_load_no_queue(&g_app, bad.c_str());
+    EXPECT_STREQ(g_app.status, L"载入失败：broken.png");
+    temp_dir_remove(dir);
+}
+
+TEST_F(MainWindow, EmptyPathClearsThePictureButKeepsTheName)
+{
+    app_load(&g_app, testdata_path(L"orientation/Landscape_2.jpg").c_str());
+    ASSERT_NE(g_app.image, nullptr);
+    app_load_no_queue(&g_app, L"");
+    EXPECT_EQ(g_app.image, nullptr);
+    EXPECT_EQ(g_app.file_size, 0);
+    EXPECT_STREQ(g_app.file_name, L"Landscape_2.jpg");
+    EXPECT_EQ(window_title(g_app.hwnd), L"Landscape_2.jpg - Veldmoor");
+}
+
+TEST_F(MainWindow, BrowseHintFollowsTheQueueCount)
+{
+    g_app.queue_count = 0;
+    app_browse_hint(&g_app);
+    EXPECT_STREQ(g_app.status, L"把图片拖进来，或双击打开、按 Ctrl+O");
+    g_app.queue_count = 1;
+    app_browse_hint(&g_app);
+    EXPECT_STREQ(g_app.status, L"这个目录里只有这一张图片");
+    g_app.queue_count = 2;
+    app_browse_hint(&g_app);
+    EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
+}
+
+TEST_F(MainWindow, CopyDataAcceptsOnlyWellFormedBlocks)
+{
+    std::wstring path = testdata_path(L"orientation/Landscape_3.jpg");
+    WCHAR *paths[1] = {&path[0]};
+    uint8_t *block;
+    uint32_t size;
+    ASSERT_TRUE(handover_build(paths, 1, &block, &size));
+    EXPECT_EQ(size, 16u + 2u * (uint32_t)path.size() + 2u);
+    std::vector<uint8_t> good(block, block + size);
+    free(block);
+
+    auto send = [](std::vector<uint8_t> data, ULONG_PTR tag = kHandoverMagic, DWORD cb = 0) {
+        COPYDATASTRUCT cds = {tag, cb ? cb : (DWORD)data.size(), data.data()};
+        return SendMessageW(g_app.hwnd, WM_COPYDATA, 0, (LPARAM)&cds);
+    };
+    auto with_u32 = [&](size_t at, uint32_t v) {
+        std::vector<uint8_t> d = good;
+        memcpy(&d[at], &v, 4);
+        return d;
+    };
+    EXPECT_EQ(send(good, 0x1234), 0);
+    EXPECT_EQ(send(with_u32(0, 0x11111111)), 0);
+    EXPECT_EQ(send(with_u32(4, 2)), 0);
+    EXPECT_EQ(send(with_u32(8, 0)), 0);
+    EXPECT_EQ(send(good, kHandoverMagic, 15), 0);
+    EXPECT_EQ(send(with_u32(12, (uint32_t)good.size() - 1)), 0);
+    EXPECT_EQ(send(with_u32(12, 0xFFFFFFFE)), 0);
+    std::vector<uint8_t> unterminated = good;
+    unterminated.resize(unterminated.size() - 2);  // the NUL is cut off: never read past the block
+    EXPECT_EQ(send(unterminated), 0);
+    EXPECT_EQ(g_app.image, nullptr);
+
+    EXPECT_EQ(send(good), 1);
+    ASSERT_NE(g_app.image, nullptr);
+    EXPECT_STREQ(g_app.file_name, L"Landscape_3.jpg");
+}
+
+TEST(HandoverBlock, CountAbove32UsesTheFirst32)
+{
+    std::vector<std::wstring> names;
+    std::vector<WCHAR *> paths;
+    for (int i = 0; i < 32; ++i) names.push_back(L"C:\\p\\" + std::to_wstring(i) + L".jpg");
+    for (auto &n : names) paths.push_back(&n[0]);
+    uint8_t *block;
+    uint32_t size;
+    ASSERT_TRUE(handover_build(paths.data(), 32, &block, &size));
+    uint32_t forty = 40;  // claims 40 paths; only 32 are used, the rest unread
+    memcpy(block + 8, &forty, 4);
+    static WCHAR out[kCliMaxPaths][kPathMax];
+    // 40 offsets would need 8 more table entries than the block has, so the parser
+    // must look only at the first 32 entries of the table.
+    EXPECT_EQ(handover_parse(block, size, out), 32);
+    EXPECT_STREQ(out[31], L"C:\\p\\31.jpg");
+    free(block);
+}
+
+TEST(CommandLine, TakesPicturesSkipsTheRestAndStopsAt32)
+{
+    std::wstring dir = temp_dir_create(L"cli");
+    std::vector<std::wstring> args = {L"Veldmoor.exe"};
+    for (int i = 0; i < 40; ++i) {
+        std::wstring p = dir + L"\\pic" + std::to_wstring(i) + (i == 0 ? L".JPG" : L".png");
+        write_file_bytes(p, "x", 1);
+        args.push_back(p);
+    }
+    std::wstring notes = dir + L"\\notes.txt";
+    write_file_bytes(notes, "x", 1);
+    args.insert(args.begin() + 1, notes);
+    args.insert(args.begin() + 1, dir + L"\\missing.jpg");
+    args.insert(args.begin() + 1, L"");
+
+    std::vector<WCHAR *> argv;
+    for (auto &a : args) argv.push_back(&a[0]);
+    WCHAR *out[kCliMaxPaths];
+    int n = cli_collect_from_args((int)argv.size(), argv.data(), out);
+    EXPECT_EQ(n, 32);
+    EXPECT_EQ(std::wstring(out[0]), dir + L"\\pic0.JPG");
+    EXPECT_EQ(std::wstring(out[31]), dir + L"\\pic31.png");
+    temp_dir_remove(dir);
+}
+
+TEST(CommandLine, AFolderContributesOnePictureFromInside)
+{
+    std::wstring dir = temp_dir_create(L"clidir");
+    CreateDirectoryW((dir + L"\\sub").c_str(), nullptr);
+    write_file_bytes(dir + L"\\readme.txt", "x", 1);
+    write_file_bytes(dir + L"\\img10.jpg", "x", 1);
+    write_file_bytes(dir + L"\\img2.jpg", "x", 1);
+    std::wstring empty = temp_dir_create(L"cliempty");
+    std::vector<std::wstring> args = {L"Veldmoor.exe", dir, empty};
+    std::vector<WCHAR *> argv;
+    for (auto &a : args) argv.push_back(&a[0]);
+    WCHAR *out[kCliMaxPaths];
+    ASSERT_EQ(cli_collect_from_args((int)argv.size(), argv.data(), out), 1);
+    EXPECT_EQ(std::wstring(out[0]), dir + L"\\img2.jpg");
+    temp_dir_remove(dir);
+    temp_dir_remove(empty);
+}
+
+// Two real processes: this one holds the instance mutex and the window, a second
+// Veldmoor.exe hands its paths over and ends.
+class SecondInstance : public MainWindow {
+protected:
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        mutex_ = CreateMutexW(nullptr, FALSE, kMutexName);
+        ASSERT_NE(mutex_, nullptr);
+    }
+    void TearDown() override
+    {
+        CloseHandle(mutex_);
+        MainWindow::TearDown();
+    }
+    HANDLE mutex_ = nullptr;
+};
+
+TEST_F(SecondInstance, HandsTwoPathsToTheFirstAndEnds)
+{
+    std::wstring dir = temp_dir_create(L"handover");
+    std::wstring other = dir + L"\\other.jpg";
+    ASSERT_TRUE(CopyFileW(testdata_path(L"camera/nikon_e950.jpg").c_str(), other.c_str(), FALSE));
+    std::wstring first = testdata_path(L"orientation/Landscape_4.jpg");
+
+    DWORD code = run_serving(build_dir_file(L"Veldmoor.exe"), L"\"" + first + L"\" \"" + other + L"\"");
+    EXPECT_EQ(code, 0u);
+    ASSERT_NE(g_app.image, nullptr);
+    EXPECT_STREQ(g_app.file_name, L"Landscape_4.jpg");
+    EXPECT_EQ(g_app.queue_count, 10);  // the nine of the folder, then the other one
+    EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[9]), L"other.jpg");
+    EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[g_app.queue_index]), L"Landscape_4.jpg");
+    temp_dir_remove(dir);
+}
+
+TEST_F(SecondInstance, RefusedBlocksStillEndTheSenderWithZero)
+{
+    std::wstring photo = testdata_path(L"orientation/Landscape_5.jpg");
+    std::wstring sender = build_dir_file(L"tests\\handover_sender.exe");
+    for (const wchar_t *kind : {L"version2", L"count0", L"short", L"offset"}) {
+        EXPECT_EQ(run_serving(sender, std::wstring(kind) + L" \"" + photo + L"\""), 0u) << kind;
+        EXPECT_EQ(g_app.image, nullptr) << kind;
+    }
+    EXPECT_EQ(run_serving(sender, L"valid \"" + photo + L"\""), 0u);
+    ASSERT_NE(g_app.image, nullptr);
+    EXPECT_STREQ(g_app.file_name, L"Landscape_5.jpg");
+}
+
+TEST_F(SecondInstance, WithoutPathsOnlyRestoresTheWindow)
+{
+    ShowWindow(g_app.hwnd, SW_MINIMIZE);
+    DWORD code = run_serving(build_dir_file(L"Veldmoor.exe"), L"");
+    EXPECT_EQ(code, 0u);
+    pump_messages();
+    EXPECT_FALSE(IsIconic(g_app.hwnd));
+    EXPECT_EQ(g_app.image, nullptr);
+}
+
+}  // namespace
