@@ -3,7 +3,8 @@
 #include <windows.h>
 #include "image/image.h"
 
-class GpBitmap;  // GDI+ flat-API bitmap
+namespace Gdiplus { class GpBitmap; }  // GDI+ flat-API bitmap
+using Gdiplus::GpBitmap;
 
 constexpr int kQueueMax = 64;
 constexpr int kPathMax = 260;

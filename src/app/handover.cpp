@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 static constexpr uint32_t kHeaderBytes = 12;
 
