@@ -1,0 +1,121 @@
+// The console front end, run as a real process as a script would run it.
+#include <gtest/gtest.h>
+#include "support/test_support.h"
+#include <shlwapi.h>
+#include <string>
+
+namespace {
+
+struct CliRun {
+    DWORD code;
+    std::string out;
+    std::string err;
+};
+
+std::wstring cli_exe()
+{
+    WCHAR self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    PathRemoveFileSpecW(self);
+    PathRemoveFileSpecW(self);
+    WCHAR out[MAX_PATH];
+    PathCombineW(out, self, L"veldmoor-cli.exe");
+    return out;
+}
+
+std::string read_all(HANDLE pipe)
+{
+    std::string text;
+    char buf[4096];
+    DWORD got;
+    while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+    return text;
+}
+
+// Output goes to files rather than pipes so that a chatty child can never block.
+CliRun run_cli(const std::wstring &args)
+{
+    std::wstring dir = temp_dir_create(L"cliout");
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    std::wstring out_path = dir + L"\\out.txt", err_path = dir + L"\\err.txt";
+    HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si = {sizeof si};
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring exe = cli_exe();
+    std::wstring line = L"\"" + exe + L"\" " + args;
+    PROCESS_INFORMATION pi = {};
+    CliRun run = {0xFFFFFFFF, "", ""};
+    if (CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, 120000);
+        GetExitCodeProcess(pi.hProcess, &run.code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    auto slurp = [](const std::wstring &p) {
+        std::vector<uint8_t> b = read_file_bytes(p);
+        return std::string(b.begin(), b.end());
+    };
+    run.out = slurp(out_path);
+    run.err = slurp(err_path);
+    temp_dir_remove(dir);
+    return run;
+}
+
+std::wstring quoted(const std::wstring &s)
+{
+    return L"\"" + s + L"\"";
+}
+
+TEST(CliInfo, ReportsUprightSizeAndTransparency)
+{
+    CliRun r = run_cli(L"info " + quoted(testdata_path(L"orientation/Landscape_6.jpg")));
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_EQ(r.out, "1800x1200 alpha=0\n");
+    r = run_cli(L"info " + quoted(testdata_path(L"other/BSG1.tiff")));
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_EQ(r.out, "635x348 alpha=1\n");
+}
+
+TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
+{
+    CliRun r = run_cli(L"info " + quoted(testdata_path(L"camera/iphone13.HEIC")));
+    EXPECT_EQ(r.code, 1u);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err.rfind("打不开「iphone13.HEIC」。", 0), 0u) << r.err;
+}
+
+TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
+{
+    std::wstring dir = temp_dir_create(L"cliconv");
+    std::wstring png = dir + L"\\out.png";
+    CliRun r = run_cli(L"convert " + quoted(testdata_path(L"camera/nikon_e950.jpg")) + L" " + quoted(png));
+    ASSERT_EQ(r.code, 0u) << r.err;
+    std::vector<uint8_t> bytes = read_file_bytes(png);
+    ASSERT_GT(bytes.size(), 8u);
+    EXPECT_EQ(bytes[1], 'P');
+    EXPECT_EQ(r.out, std::to_string(bytes.size()) + "\n");
+
+    std::wstring low = dir + L"\\low.jpg", high = dir + L"\\high.jpg";
+    std::wstring src = quoted(testdata_path(L"camera/nikon_e950.jpg"));
+    ASSERT_EQ(run_cli(L"convert " + src + L" " + quoted(low) + L" --quality 30").code, 0u);
+    ASSERT_EQ(run_cli(L"convert " + src + L" " + quoted(high) + L" --quality 90").code, 0u);
+    EXPECT_LT(read_file_bytes(low).size() * 3 / 2, read_file_bytes(high).size());
+    temp_dir_remove(dir);
+}
+
+TEST(CliUsage, UnknownCommandsAndMissingArgumentsAreRefused)
+{
+    EXPECT_EQ(run_cli(L"").code, 2u);
+    EXPECT_EQ(run_cli(L"frobnicate x").code, 2u);
+    CliRun r = run_cli(L"convert onlyone.jpg");
+    EXPECT_EQ(r.code, 2u);
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+}
+
+}  // namespace
