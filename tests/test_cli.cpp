@@ -23,15 +23,6 @@ std::wstring cli_exe()
     return out;
 }
 
-std::string read_all(HANDLE pipe)
-{
-    std::string text;
-    char buf[4096];
-    DWORD got;
-    while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
-    return text;
-}
-
 // Output goes to files rather than pipes so that a chatty child can never block.
 CliRun run_cli(const std::wstring &args)
 {
