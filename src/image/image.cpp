@@ -1,0 +1,202 @@
+#include "image/image.h"
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+static void copy_pixel(uint8_t *dst, const uint8_t *src)
+{
+    memcpy(dst, src, 4);
+}
+
+Image *image_new(uint32_t width, uint32_t height)
+{
+    if (width == 0 || height == 0) return nullptr;
+    if ((uint64_t)width * height > kImageMaxPixels) return nullptr;
+    Image *img = (Image *)calloc(1, sizeof(Image));
+    if (!img) return nullptr;
+    img->data = (uint8_t *)calloc((size_t)width * height, 4);
+    if (!img->data) {
+        free(img);
+        return nullptr;
+    }
+    img->width = width;
+    img->height = height;
+    img->stride = width * 4;
+    return img;
+}
+
+void image_free(Image *image)
+{
+    if (!image) return;
+    free(image->data);
+    free(image);
+}
+
+Image *image_clone(const Image *image)
+{
+    if (!image || !image->data) return nullptr;
+    Image *copy = image_new(image->width, image->height);
+    if (!copy) return nullptr;
+    memcpy(copy->data, image->data, (size_t)image->stride * image->height);
+    copy->has_alpha = image->has_alpha;
+    return copy;
+}
+
+void image_detect_alpha(Image *image)
+{
+    if (!image) return;
+    image->has_alpha = 0;
+    if (!image->data) return;
+    const uint8_t *p = image->data;
+    size_t count = (size_t)image->width * image->height;
+    for (size_t i = 0; i < count; ++i) {
+        if (p[i * 4 + 3] != 255) {
+            image->has_alpha = 1;
+            return;
+        }
+    }
+}
+
+void image_flatten_alpha(Image *image, uint8_t r, uint8_t g, uint8_t b)
+{
+    if (!image || !image->data || !image->has_alpha) return;
+    const uint32_t bg[3] = {b, g, r};
+    uint8_t *p = image->data;
+    size_t count = (size_t)image->width * image->height;
+    for (size_t i = 0; i < count; ++i, p += 4) {
+        uint32_t a = p[3];
+        if (a == 255) continue;
+        for (int c = 0; c < 3; ++c)
+            p[c] = (uint8_t)((p[c] * a + bg[c] * (255 - a) + 127) / 255);
+        p[3] = 255;
+    }
+    image->has_alpha = 0;
+}
+
+// Box bounds of one output cell along an axis: [from, to) in source pixels, never empty.
+static void box_range(uint32_t i, uint32_t src_len, uint32_t dst_len, uint32_t *from, uint32_t *to)
+{
+    uint32_t a = (uint32_t)((double)i * src_len / dst_len);
+    uint32_t b = (uint32_t)((double)(i + 1) * src_len / dst_len);
+    if (a >= src_len) a = src_len - 1;
+    if (b > src_len) b = src_len;
+    if (b <= a) b = a + 1;
+    *from = a;
+    *to = b;
+}
+
+static uint32_t thumb_side(uint32_t side, uint32_t target, uint32_t longer)
+{
+    uint32_t v = (uint32_t)((double)side * target / longer + 0.5);
+    return v ? v : 1;
+}
+
+Image *image_thumb(const Image *image, uint32_t max_side)
+{
+    if (!image || !image->data || !image->width || !image->height) return nullptr;
+    uint32_t t = max_side ? max_side : 96;
+    uint32_t w = image->width, h = image->height;
+    if (t >= (w > h ? w : h)) return image_clone(image);
+    uint32_t ow = w < h ? thumb_side(w, t, h) : t;
+    uint32_t oh = w < h ? t : thumb_side(h, t, w);
+    Image *out = image_new(ow, oh);
+    if (!out) return nullptr;
+
+    std::vector<uint32_t> col_from(ow), col_to(ow);
+    for (uint32_t j = 0; j < ow; ++j) box_range(j, w, ow, &col_from[j], &col_to[j]);
+    // One running sum per output column and channel, fed row by row so that the
+    // source is read once, in order.
+    std::vector<uint32_t> sums((size_t)ow * 4);
+    for (uint32_t i = 0; i < oh; ++i) {
+        uint32_t row_from, row_to;
+        box_range(i, h, oh, &row_from, &row_to);
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (uint32_t y = row_from; y < row_to; ++y) {
+            const uint8_t *src = image->data + (size_t)y * image->stride;
+            for (uint32_t j = 0; j < ow; ++j) {
+                const uint8_t *p = src + (size_t)col_from[j] * 4;
+                const uint8_t *end = src + (size_t)col_to[j] * 4;
+                uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+                for (; p + 16 <= end; p += 16) {
+                    s0 += p[0] + p[4] + p[8] + p[12];
+                    s1 += p[1] + p[5] + p[9] + p[13];
+                    s2 += p[2] + p[6] + p[10] + p[14];
+                    s3 += p[3] + p[7] + p[11] + p[15];
+                }
+                for (; p < end; p += 4) {
+                    s0 += p[0];
+                    s1 += p[1];
+                    s2 += p[2];
+                    s3 += p[3];
+                }
+                uint32_t *s = &sums[(size_t)j * 4];
+                s[0] += s0;
+                s[1] += s1;
+                s[2] += s2;
+                s[3] += s3;
+            }
+        }
+        uint8_t *dst = out->data + (size_t)i * out->stride;
+        uint32_t rows = row_to - row_from;
+        for (uint32_t j = 0; j < ow; ++j) {
+            uint32_t n = rows * (col_to[j] - col_from[j]);
+            for (int c = 0; c < 4; ++c) dst[j * 4 + c] = (uint8_t)(sums[(size_t)j * 4 + c] / n);
+        }
+    }
+    image_detect_alpha(out);
+    return out;
+}
+
+Image *image_crop(const Image *image, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    if (!image || !image->data || w <= 0 || h <= 0) return nullptr;
+    int64_t left = x > 0 ? x : 0, top = y > 0 ? y : 0;
+    if (left >= image->width || top >= image->height) return nullptr;
+    int64_t right = (int64_t)x + w, bottom = (int64_t)y + h;
+    if (right > image->width) right = image->width;
+    if (bottom > image->height) bottom = image->height;
+    if (right <= left || bottom <= top) return nullptr;
+
+    Image *out = image_new((uint32_t)(right - left), (uint32_t)(bottom - top));
+    if (!out) return nullptr;
+    for (uint32_t row = 0; row < out->height; ++row)
+        memcpy(out->data + (size_t)row * out->stride,
+               image->data + (size_t)(top + row) * image->stride + (size_t)left * 4, out->stride);
+    out->has_alpha = image->has_alpha;
+    return out;
+}
+
+// Source pixel (row, column) for output (i, j) of an orientation code.
+static void transform_source(int code, uint32_t w, uint32_t h, uint32_t i, uint32_t j, uint32_t *row,
+                             uint32_t *col)
+{
+    switch (code) {
+    case 2: *row = i; *col = w - 1 - j; break;
+    case 3: *row = h - 1 - i; *col = w - 1 - j; break;
+    case 4: *row = h - 1 - i; *col = j; break;
+    case 5: *row = j; *col = i; break;
+    case 6: *row = h - 1 - j; *col = i; break;
+    case 7: *row = h - 1 - j; *col = w - 1 - i; break;
+    default: *row = j; *col = w - 1 - i; break;  // 8
+    }
+}
+
+Image *image_transform(const Image *image, int code)
+{
+    if (!image || !image->data) return nullptr;
+    if (code < 2 || code > 8) return image_clone(image);
+    uint32_t w = image->width, h = image->height;
+    bool swap = code >= 5;
+    Image *out = image_new(swap ? h : w, swap ? w : h);
+    if (!out) return nullptr;
+    for (uint32_t i = 0; i < out->height; ++i) {
+        uint8_t *dst = out->data + (size_t)i * out->stride;
+        for (uint32_t j = 0; j < out->width; ++j) {
+            uint32_t row, col;
+            transform_source(code, w, h, i, j, &row, &col);
+            copy_pixel(dst + (size_t)j * 4, image->data + (size_t)row * image->stride + (size_t)col * 4);
+        }
+    }
+    out->has_alpha = image->has_alpha;
+    return out;
+}
