@@ -12,3 +12,7 @@ int exif_read_orientation(const WCHAR *path);
 // items of the source plus Orientation = 1. Returns the items written plus one,
 // or 0 when nothing was attempted (payload left empty).
 int exif_build_carry_over(const WCHAR *src_path, std::vector<uint8_t> *app1);
+
+// The carried items of a JPEG file (Orientation first), one "TAG=VALUE" line each;
+// returns the number of lines.
+int exif_list_carried(const WCHAR *jpeg_path, WCHAR *out, int out_cap);

@@ -1,0 +1,568 @@
+// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG encoding to libjpeg-turbo.
+#include "codec/codec.h"
+#include "codec/codec_jpeg.h"
+#include "codec/codec_webp.h"
+#include "codec/exif.h"
+#include <shlwapi.h>
+#include <cstdarg>
+#include <cstdlib>
+#include <cwchar>
+#include <vector>
+
+static IWICImagingFactory *volatile g_wic;
+
+namespace {
+
+constexpr const WCHAR *kSupportedExt[] = {L".jpg", L".jpeg", L".jpe", L".png", L".gif", L".bmp",
+                                          L".tif", L".tiff", L".ico", L".webp", L".heic", L".heif"};
+constexpr const WCHAR *kBuiltinDecoderExt[] = {L".jpg", L".jpeg", L".jpe", L".png", L".gif",
+                                               L".bmp", L".tif", L".tiff", L".ico"};
+
+enum Container { kJpeg, kPng, kBmp, kGif, kTiff };
+
+struct ContainerInfo {
+    const WCHAR *ext;
+    Container container;
+};
+
+constexpr ContainerInfo kEncoderByExt[] = {
+    {L".jpg", kJpeg}, {L".jpeg", kJpeg}, {L".jpe", kJpeg}, {L".png", kPng},  {L".bmp", kBmp},
+    {L".tif", kTiff}, {L".tiff", kTiff}, {L".gif", kGif},
+};
+
+template <typename T> void release(T *&p)
+{
+    if (p) p->Release();
+    p = nullptr;
+}
+
+// Threads that use the codecs need COM; the main thread has its apartment
+// already, workers get a multithreaded one for the length of the call.
+struct ComScope {
+    HRESULT hr;
+    ComScope() : hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(hr)) CoUninitialize();
+    }
+};
+
+bool ext_in(const WCHAR *ext, const WCHAR *const *list, size_t n)
+{
+    if (!ext || !*ext) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (!_wcsicmp(ext, list[i])) return true;
+    return false;
+}
+
+bool is_webp(const WCHAR *ext)
+{
+    return ext && !_wcsicmp(ext, L".webp");
+}
+
+Container container_for(const WCHAR *ext)
+{
+    if (ext)
+        for (const ContainerInfo &info : kEncoderByExt)
+            if (!_wcsicmp(ext, info.ext)) return info.container;
+    return kJpeg;
+}
+
+HRESULT last_error_code()
+{
+    DWORD e = GetLastError();
+    return (int32_t)e > 0 ? HRESULT_FROM_WIN32(e) : (HRESULT)e;
+}
+
+bool is_nonempty_file(const WCHAR *path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    return data.nFileSizeHigh != 0 || data.nFileSizeLow != 0;
+}
+
+}  // namespace
+
+void clear_err(WCHAR *err, int err_cap)
+{
+    if (err && err_cap > 0) err[0] = 0;
+}
+
+void set_err(WCHAR *err, int err_cap, const WCHAR *format, ...)
+{
+    if (!err || err_cap <= 0) return;
+    va_list args;
+    va_start(args, format);
+    int n = _vsnwprintf(err, (size_t)err_cap - 1, format, args);
+    va_end(args);
+    if (n < 0 || n >= err_cap - 1) err[err_cap - 1] = 0;
+}
+
+const WCHAR *codec_file_part(const WCHAR *path)
+{
+    return path ? PathFindFileNameW(path) : L"";
+}
+
+IWICImagingFactory *codec_factory()
+{
+    IWICImagingFactory *factory = g_wic;
+    if (factory) return factory;
+    ComScope com;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                (void **)&factory)))
+        return nullptr;
+    // Two threads may race to create it: the loser releases its own.
+    IWICImagingFactory *prior =
+        (IWICImagingFactory *)InterlockedCompareExchangePointer((void *volatile *)&g_wic, factory, nullptr);
+    if (prior) {
+        factory->Release();
+        return prior;
+    }
+    return factory;
+}
+
+void codec_shutdown()
+{
+    IWICImagingFactory *factory =
+        (IWICImagingFactory *)InterlockedExchangePointer((void *volatile *)&g_wic, nullptr);
+    if (factory) factory->Release();
+}
+
+int codec_ext_supported(const WCHAR *path)
+{
+    return path && ext_in(PathFindExtensionW(path), kSupportedExt, std::size(kSupportedExt)) ? 1 : 0;
+}
+
+Blob *blob_free(Blob *blob)
+{
+    if (!blob) return nullptr;
+    free(blob->data);
+    blob->data = nullptr;
+    blob->size = 0;
+    return blob;
+}
+
+static void describe_load_error(HRESULT code, const WCHAR *path, WCHAR *err, int err_cap)
+{
+    const WCHAR *name = codec_file_part(path);
+    const WCHAR *ext = PathFindExtensionW(path);
+    if (!_wcsicmp(ext, L".heic") || !_wcsicmp(ext, L".heif"))
+        set_err(err, err_cap, L"打不开「%s」。\n\n这是 iPhone 的 HEIC 格式，Windows 默认不带解码器。\n请在微软商店安装「HEIF 图像扩展」后重试。", name);
+    else if (code == (HRESULT)0x80070002 || code == (HRESULT)0x80070003)
+        set_err(err, err_cap, L"找不到文件「%s」。", name);
+    else if (code == (HRESULT)0x80070005 || code == (HRESULT)0x80070020)
+        set_err(err, err_cap, L"无法读取「%s」。\n\n文件可能正被其它程序占用，或者没有访问权限。", name);
+    else if (ext_in(ext, kBuiltinDecoderExt, std::size(kBuiltinDecoderExt)) && is_nonempty_file(path))
+        set_err(err, err_cap, L"「%s」不是有效的图片，或者文件已经损坏。\n\n（错误码 0x%08X）", name, (unsigned)code);
+    else if (ext_in(ext, kBuiltinDecoderExt, std::size(kBuiltinDecoderExt)))
+        set_err(err, err_cap, L"打不开「%s」。\n\n错误码 0x%08X", name, (unsigned)code);
+    else
+        set_err(err, err_cap, L"打不开「%s」。\n\n系统缺少这种格式的解码器。\n（错误码 0x%08X）", name, (unsigned)code);
+}
+
+static void describe_save_error(HRESULT code, const WCHAR *path, WCHAR *err, int err_cap)
+{
+    const WCHAR *name = codec_file_part(path);
+    if (code == (HRESULT)0x80070003 || code == (HRESULT)0x8007007B)
+        set_err(err, err_cap, L"保存路径不存在：「%s」。", name);
+    else if (code == (HRESULT)0x80070005 || code == (HRESULT)0x80070020)
+        set_err(err, err_cap, L"无法写入「%s」。\n\n文件可能正被其它程序打开，或者目录没有写入权限。", name);
+    else if (code == WINCODEC_ERR_COMPONENTNOTFOUND)
+        set_err(err, err_cap, L"系统不支持保存为这种格式。\n\n（错误码 0x%08X）", (unsigned)WINCODEC_ERR_COMPONENTNOTFOUND);
+    else
+        set_err(err, err_cap, L"保存「%s」失败。\n\n错误码 0x%08X", name, (unsigned)code);
+}
+
+// Only a JPEG container's EXIF orientation counts; WIC's query reader is
+// empty for JPEG under Wine, so the APP1 block is read directly.
+static int read_exif_orientation(IWICBitmapDecoder *decoder, const WCHAR *path)
+{
+    GUID format;
+    if (FAILED(decoder->GetContainerFormat(&format)) || format != GUID_ContainerFormatJpeg) return 1;
+    int orientation = exif_read_orientation(path);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+static HRESULT open_frame(IWICImagingFactory *factory, const WCHAR *path, IWICBitmapDecoder **decoder,
+                          IWICBitmapFrameDecode **frame)
+{
+    *decoder = nullptr;
+    *frame = nullptr;
+    HRESULT hr = factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                    decoder);
+    if (SUCCEEDED(hr)) hr = (*decoder)->GetFrame(0, frame);
+    return hr;
+}
+
+static HRESULT convert_to_bgra(IWICImagingFactory *factory, IWICBitmapSource *source,
+                               IWICFormatConverter **converter)
+{
+    HRESULT hr = factory->CreateFormatConverter(converter);
+    if (SUCCEEDED(hr))
+        hr = (*converter)->Initialize(source, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                      WICBitmapPaletteTypeCustom);
+    return hr;
+}
+
+static Image *upright(Image *img, int orientation)
+{
+    if (orientation == 1) return img;
+    Image *turned = image_transform(img, orientation);
+    if (!turned) return img;
+    image_free(img);
+    return turned;
+}
+
+// Copies the source's pixels into a new Image; messages as loading gives them.
+static Image *copy_source(IWICBitmapSource *source, const WCHAR *path, WCHAR *err, int err_cap)
+{
+    UINT w = 0, h = 0;
+    if (FAILED(source->GetSize(&w, &h)) || !w || !h) {
+        set_err(err, err_cap, L"「%s」的尺寸无法识别。", codec_file_part(path));
+        return nullptr;
+    }
+    Image *img = image_new(w, h);
+    if (!img) {
+        set_err(err, err_cap, L"内存不足，无法载入这张 %u×%u 的图片。\n\n请先把它缩小一点再试。", w, h);
+        return nullptr;
+    }
+    HRESULT hr = source->CopyPixels(nullptr, img->stride, img->stride * img->height, img->data);
+    if (FAILED(hr)) {
+        image_free(img);
+        describe_load_error(hr, path, err, err_cap);
+        return nullptr;
+    }
+    return img;
+}
+
+Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
+{
+    if (path && is_webp(PathFindExtensionW(path))) return webp_load(path, err, err_cap);
+    clear_err(err, err_cap);
+    if (!path) return nullptr;
+    ComScope com;
+    IWICImagingFactory *factory = codec_factory();
+    if (!factory) {
+        set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法读取图片。");
+        return nullptr;
+    }
+    IWICBitmapDecoder *decoder = nullptr;
+    IWICBitmapFrameDecode *frame = nullptr;
+    IWICFormatConverter *converter = nullptr;
+    int orientation = 1;
+    Image *img = nullptr;
+    HRESULT hr = open_frame(factory, path, &decoder, &frame);
+    if (SUCCEEDED(hr)) {
+        orientation = read_exif_orientation(decoder, path);
+        hr = convert_to_bgra(factory, frame, &converter);
+    }
+    if (FAILED(hr)) {
+        describe_load_error(hr, path, err, err_cap);
+    } else if ((img = copy_source(converter, path, err, err_cap))) {
+        image_detect_alpha(img);
+        img = upright(img, orientation);
+    }
+    release(converter);
+    release(frame);
+    release(decoder);
+    return img;
+}
+
+static uint32_t scaled_side(uint32_t side, uint32_t target, uint32_t longer)
+{
+    uint32_t v = (uint32_t)((double)side * target / longer + 0.5);
+    return v ? v : 1;
+}
+
+// Scales while decoding, so a big photo's thumbnail never needs its full pixels.
+static Image *decode_scaled(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, UINT w, UINT h, uint32_t t,
+                            int orientation)
+{
+    UINT tw = w >= h ? t : scaled_side(w, t, h);
+    UINT th = w >= h ? scaled_side(h, t, w) : t;
+    IWICBitmapScaler *scaler = nullptr;
+    IWICFormatConverter *converter = nullptr;
+    Image *img = nullptr;
+    HRESULT hr = factory->CreateBitmapScaler(&scaler);
+    if (SUCCEEDED(hr)) hr = scaler->Initialize(frame, tw, th, WICBitmapInterpolationModeFant);
+    if (SUCCEEDED(hr)) hr = convert_to_bgra(factory, scaler, &converter);
+    UINT cw = 0, ch = 0;
+    if (SUCCEEDED(hr)) hr = converter->GetSize(&cw, &ch);
+    if (SUCCEEDED(hr) && cw && ch && (img = image_new(cw, ch))) {
+        if (FAILED(converter->CopyPixels(nullptr, img->stride, img->stride * img->height, img->data))) {
+            image_free(img);
+            img = nullptr;
+        }
+    }
+    release(converter);
+    release(scaler);
+    return img ? upright(img, orientation) : nullptr;
+}
+
+static Image *thumb_from_full_load(const WCHAR *path, uint32_t t, WCHAR *err, int err_cap)
+{
+    WCHAR load_err[300];
+    Image *full = codec_load(path, load_err, 300);
+    if (!full) {
+        if (err && err_cap > 0 && !err[0]) set_err(err, err_cap, L"%s", load_err);
+        return nullptr;
+    }
+    Image *thumb = image_thumb(full, t);
+    image_free(full);
+    if (!thumb && err && err_cap > 0 && !err[0])
+        set_err(err, err_cap, L"「%s」缩小失败，可能内存不足。", codec_file_part(path));
+    return thumb;
+}
+
+Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int err_cap)
+{
+    clear_err(err, err_cap);
+    if (!path) return nullptr;
+    uint32_t t = max_side < 16 ? 16 : max_side;
+    if (is_webp(PathFindExtensionW(path))) {
+        Image *full = webp_load(path, err, err_cap);
+        if (!full) return nullptr;
+        Image *thumb = image_thumb(full, t);
+        image_free(full);
+        return thumb;
+    }
+    ComScope com;
+    IWICImagingFactory *factory = codec_factory();
+    if (!factory) {
+        set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法读取图片。");
+        return nullptr;
+    }
+    IWICBitmapDecoder *decoder = nullptr;
+    IWICBitmapFrameDecode *frame = nullptr;
+    HRESULT hr = open_frame(factory, path, &decoder, &frame);
+    if (FAILED(hr)) {
+        describe_load_error(hr, path, err, err_cap);
+        release(frame);
+        release(decoder);
+        return nullptr;
+    }
+    int orientation = read_exif_orientation(decoder, path);
+    UINT w = 0, h = 0;
+    if (FAILED(frame->GetSize(&w, &h)) || !w || !h) {
+        set_err(err, err_cap, L"「%s」的尺寸无法识别。", codec_file_part(path));
+        release(frame);
+        release(decoder);
+        return nullptr;
+    }
+    Image *img = (w > t || h > t) ? decode_scaled(factory, frame, w, h, t, orientation) : nullptr;
+    release(frame);
+    release(decoder);
+    return img ? img : thumb_from_full_load(path, t, err, err_cap);
+}
+
+static HRESULT write_all(IStream *stream, const void *data, size_t size)
+{
+    ULONG written = 0;
+    HRESULT hr = stream->Write(data, (ULONG)size, &written);
+    if (SUCCEEDED(hr) && written != size) hr = STG_E_MEDIUMFULL;
+    return hr;
+}
+
+static HRESULT encode_jpeg_to_stream(const Image *image, int quality, IStream *stream, const WCHAR *exif_src_path)
+{
+    std::vector<uint8_t> app1;
+    if (exif_src_path && exif_src_path[0]) exif_build_carry_over(exif_src_path, &app1);
+    std::vector<uint8_t> bytes;
+    HRESULT hr = jpeg_encode(image, quality, &app1, &bytes);
+    return SUCCEEDED(hr) ? write_all(stream, bytes.data(), bytes.size()) : hr;
+}
+
+static const GUID &container_guid(Container c)
+{
+    switch (c) {
+    case kPng: return GUID_ContainerFormatPng;
+    case kBmp: return GUID_ContainerFormatBmp;
+    case kGif: return GUID_ContainerFormatGif;
+    case kTiff: return GUID_ContainerFormatTiff;
+    default: return GUID_ContainerFormatJpeg;
+    }
+}
+
+static void write_quality_option(IPropertyBag2 *options, int quality)
+{
+    PROPBAG2 name = {};
+    name.pstrName = (LPOLESTR)L"ImageQuality";
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = (float)(quality < 1 ? 1 : quality > 100 ? 100 : quality) / 100.0f;
+    options->Write(1, &name, &value);  // an encoder that refuses it still encodes
+}
+
+static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *image, Container container,
+                                    int quality, IStream *stream)
+{
+    IWICBitmapEncoder *encoder = nullptr;
+    IWICBitmapFrameEncode *frame = nullptr;
+    IPropertyBag2 *options = nullptr;
+    IWICBitmap *bitmap = nullptr;
+    IWICFormatConverter *converter = nullptr;
+    WICPixelFormatGUID format = (container != kBmp && image->has_alpha) ? GUID_WICPixelFormat32bppBGRA
+                                                                        : GUID_WICPixelFormat24bppBGR;
+    HRESULT hr = factory->CreateEncoder(container_guid(container), nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
+    if (SUCCEEDED(hr) && container == kTiff && options) write_quality_option(options, quality);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(options);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(image->width, image->height);
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr))
+        hr = factory->CreateBitmapFromMemory(image->width, image->height, GUID_WICPixelFormat32bppBGRA, image->stride,
+                                             image->stride * image->height, image->data, &bitmap);
+    if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter);
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(bitmap, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
+    if (SUCCEEDED(hr)) hr = frame->WriteSource(converter, nullptr);
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    release(converter);
+    release(bitmap);
+    release(options);
+    release(frame);
+    release(encoder);
+    return hr;
+}
+
+static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int quality, IStream *stream,
+                                const WCHAR *exif_src_path)
+{
+    IWICImagingFactory *factory = codec_factory();
+    if (!factory || !image || !image->data || !stream) return E_FAIL;
+    Container container = container_for(ext);
+    const Image *source = image;
+    Image *flattened = nullptr;
+    if ((container == kJpeg || container == kBmp) && image->has_alpha) {
+        flattened = image_clone(image);
+        if (flattened) {
+            image_flatten_alpha(flattened, 255, 255, 255);
+            source = flattened;
+        }
+    }
+    HRESULT hr = container == kJpeg ? encode_jpeg_to_stream(source, quality, stream, exif_src_path)
+                                    : encode_wic_to_stream(factory, source, container, quality, stream);
+    image_free(flattened);
+    return hr;
+}
+
+// Encodes into a growable memory stream and copies the bytes out once.
+static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality, const WCHAR *exif_src_path,
+                               Blob *blob)
+{
+    IStream *stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return E_OUTOFMEMORY;
+    HRESULT hr = encode_to_stream(image, ext, quality, stream, exif_src_path);
+    STATSTG stat = {};
+    if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
+    if (SUCCEEDED(hr) && (stat.cbSize.QuadPart == 0 || stat.cbSize.QuadPart > 0x7FFFFFFF)) hr = E_FAIL;
+    HGLOBAL memory = nullptr;
+    if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(stream, &memory);
+    if (SUCCEEDED(hr)) {
+        size_t size = (size_t)stat.cbSize.QuadPart;
+        void *locked = GlobalLock(memory);
+        uint8_t *copy = locked ? (uint8_t *)malloc(size) : nullptr;
+        if (copy) {
+            memcpy(copy, locked, size);
+            blob->data = copy;
+            blob->size = (int32_t)size;
+        } else {
+            hr = E_OUTOFMEMORY;
+        }
+        if (locked) GlobalUnlock(memory);
+    }
+    stream->Release();
+    return hr;
+}
+
+int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WCHAR *exif_src_path, Blob *blob,
+                     WCHAR *err, int err_cap)
+{
+    if (is_webp(ext)) return webp_encode_mem(image, quality, blob, err, err_cap);
+    clear_err(err, err_cap);
+    if (!blob) return 0;
+    blob_free(blob);
+    ComScope com;
+    if (!codec_factory() || !image || !image->data) {
+        set_err(err, err_cap, L"系统图像组件(WIC)不可用。");
+        return 0;
+    }
+    HRESULT hr = encode_to_bytes(image, ext, quality, exif_src_path, blob);
+    if (FAILED(hr)) {
+        blob_free(blob);
+        set_err(err, err_cap, L"编码失败（错误码 0x%08X）。", (unsigned)hr);
+        return 0;
+    }
+    return 1;
+}
+
+int codec_save(const Image *image, const WCHAR *path, int quality, const WCHAR *exif_src_path, WCHAR *err,
+               int err_cap)
+{
+    const WCHAR *ext = path ? PathFindExtensionW(path) : nullptr;
+    if (is_webp(ext)) return webp_write_file(path, image, quality, err, err_cap);
+    ComScope com;
+    if (!codec_factory() || !image || !image->data || !path) {
+        set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法保存。");
+        return 0;
+    }
+    clear_err(err, err_cap);
+    // Encoded in memory first: the target is replaced only by a complete file.
+    Blob blob = {};
+    HRESULT hr = encode_to_bytes(image, ext, quality, exif_src_path, &blob);
+    if (SUCCEEDED(hr)) hr = codec_replace_file(path, blob.data, (size_t)blob.size);
+    blob_free(&blob);
+    if (FAILED(hr)) {
+        describe_save_error(hr, path, err, err_cap);
+        return 0;
+    }
+    return 1;
+}
+
+int codec_write_blob(const WCHAR *path, const Blob *blob, WCHAR *err, int err_cap)
+{
+    clear_err(err, err_cap);
+    if (!blob || !blob->data || blob->size <= 0) {
+        set_err(err, err_cap, L"没有可写入的数据。");
+        return 0;
+    }
+    HRESULT hr = codec_replace_file(path, blob->data, (size_t)blob->size);
+    if (FAILED(hr)) {
+        describe_save_error(hr, path, err, err_cap);
+        return 0;
+    }
+    return 1;
+}
+
+static HRESULT write_temp_file(const WCHAR *temp, const void *bytes, size_t size)
+{
+    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return last_error_code();
+    DWORD written = 0;
+    BOOL ok = WriteFile(f, bytes, (DWORD)size, &written, nullptr) && written == size && FlushFileBuffers(f);
+    HRESULT hr = ok ? S_OK : last_error_code();
+    if (ok == FALSE && SUCCEEDED(hr)) hr = STG_E_MEDIUMFULL;
+    CloseHandle(f);
+    return hr;
+}
+
+HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size)
+{
+    if (!path || !path[0] || !bytes || size == 0 || size > 0x7FFFFFFF) return E_INVALIDARG;
+    WCHAR folder[MAX_PATH];
+    lstrcpynW(folder, path, MAX_PATH);
+    PathRemoveFileSpecW(folder);
+    if (!folder[0]) lstrcpyW(folder, L".");
+    // The temporary file sits beside the target so the final rename stays on one volume.
+    WCHAR temp[MAX_PATH];
+    if (!GetTempFileNameW(folder, L"vdm", 0, temp)) return last_error_code();
+    HRESULT hr = write_temp_file(temp, bytes, size);
+    if (SUCCEEDED(hr) && !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        hr = last_error_code();
+    if (FAILED(hr)) DeleteFileW(temp);
+    return hr;
+}

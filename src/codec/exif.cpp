@@ -1,0 +1,240 @@
+// EXIF through libexif. WIC's metadata query reader finds nothing in a JPEG
+// under Wine and its query writer is not implemented, so the APP1 block is read
+// from the file and a new one is built for the encoder.
+#include "codec/exif.h"
+#include <shlwapi.h>
+#include <libexif/exif-data.h>
+#include <libexif/exif-utils.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+struct ExifItem {
+    ExifIfd ifd;
+    uint16_t tag;
+};
+
+// Camera, dates, exposure, lens, author and rights: the items a saved copy keeps.
+constexpr ExifItem kExifTags[] = {
+    {EXIF_IFD_0, 271},        {EXIF_IFD_0, 272},        {EXIF_IFD_0, 305},        {EXIF_IFD_0, 306},
+    {EXIF_IFD_0, 315},        {EXIF_IFD_0, 33432},      {EXIF_IFD_EXIF, 36867},   {EXIF_IFD_EXIF, 36868},
+    {EXIF_IFD_EXIF, 33434},   {EXIF_IFD_EXIF, 33437},   {EXIF_IFD_EXIF, 34855},   {EXIF_IFD_EXIF, 37386},
+    {EXIF_IFD_EXIF, 42036},
+};
+constexpr uint16_t kOrientationTag = 274;
+constexpr size_t kMaxApp1Payload = 65533;
+// No legitimate value of these items comes near this; it keeps the new block under the marker limit.
+constexpr unsigned kMaxItemBytes = 4096;
+constexpr int kMaxSegments = 512;
+constexpr unsigned char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+
+struct FileCloser {
+    HANDLE h;
+    ~FileCloser()
+    {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+struct ExifDataRef {
+    ExifData *d;
+    ~ExifDataRef()
+    {
+        if (d) exif_data_unref(d);
+    }
+};
+
+bool read_exact(HANDLE f, void *buf, DWORD n)
+{
+    DWORD got = 0;
+    return ReadFile(f, buf, n, &got, nullptr) && got == n;
+}
+
+// Walks the JPEG's header segments up to the scan and returns the first APP1 EXIF payload.
+bool read_app1(HANDLE f, std::vector<uint8_t> *payload)
+{
+    uint8_t soi[2];
+    if (!read_exact(f, soi, 2) || soi[0] != 0xFF || soi[1] != 0xD8) return false;
+    for (int segment = 0; segment < kMaxSegments; ++segment) {
+        uint8_t b = 0;
+        if (!read_exact(f, &b, 1) || b != 0xFF) return false;
+        do {
+            if (!read_exact(f, &b, 1)) return false;
+        } while (b == 0xFF);
+        if (b == 0xDA || b == 0xD9) return false;             // scan or end: no EXIF before the pixels
+        if ((b >= 0xD0 && b <= 0xD7) || b == 0x01) continue;  // markers without a length
+        uint8_t len_bytes[2];
+        if (!read_exact(f, len_bytes, 2)) return false;
+        DWORD length = (DWORD)(len_bytes[0] << 8 | len_bytes[1]);
+        if (length < 2) return false;
+        DWORD body = length - 2;
+        if (b == 0xE1 && body >= sizeof kExifHeader) {
+            payload->resize(body);
+            if (!read_exact(f, payload->data(), body)) return false;
+            if (!memcmp(payload->data(), kExifHeader, sizeof kExifHeader)) return true;
+            continue;
+        }
+        if (SetFilePointer(f, (LONG)body, nullptr, FILE_CURRENT) == INVALID_SET_FILE_POINTER) return false;
+    }
+    return false;
+}
+
+bool read_app1_from_path(const WCHAR *path, std::vector<uint8_t> *payload)
+{
+    FileCloser f = {CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (f.h == INVALID_HANDLE_VALUE) return false;
+    return read_app1(f.h, payload);
+}
+
+// Loads without libexif's "fixing", which would invent or rewrite entries.
+ExifData *load_exif(const std::vector<uint8_t> &payload)
+{
+    if (payload.size() <= sizeof kExifHeader) return nullptr;
+    ExifData *data = exif_data_new();
+    if (!data) return nullptr;
+    exif_data_unset_option(data, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+    exif_data_unset_option(data, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_set_option(data, EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);
+    exif_data_load_data(data, payload.data(), (unsigned)payload.size());
+    return data;
+}
+
+ExifData *load_exif_from_path(const WCHAR *path)
+{
+    std::vector<uint8_t> payload;
+    return read_app1_from_path(path, &payload) ? load_exif(payload) : nullptr;
+}
+
+ExifEntry *find_entry(ExifData *data, ExifIfd ifd, uint16_t tag)
+{
+    if (!data || !data->ifd[ifd]) return nullptr;
+    return exif_content_get_entry(data->ifd[ifd], (ExifTag)tag);
+}
+
+bool entry_is_whole(const ExifEntry *e)
+{
+    if (!e || !e->data || !e->components) return false;
+    unsigned unit = exif_format_get_size(e->format);
+    return unit && e->components <= e->size / unit && e->size <= kMaxItemBytes;
+}
+
+bool add_copy(ExifData *dst, ExifIfd ifd, const ExifEntry *src)
+{
+    ExifEntry *e = exif_entry_new();
+    if (!e) return false;
+    e->data = (unsigned char *)calloc(1, src->size);
+    bool ok = e->data != nullptr;
+    if (ok) {
+        memcpy(e->data, src->data, src->size);
+        e->tag = src->tag;
+        e->format = src->format;
+        e->components = src->components;
+        e->size = src->size;
+        exif_content_add_entry(dst->ifd[ifd], e);
+        ok = e->parent == dst->ifd[ifd];
+    }
+    exif_entry_unref(e);
+    return ok;
+}
+
+void add_orientation_upright(ExifData *dst, ExifByteOrder order)
+{
+    ExifEntry *e = exif_entry_new();
+    if (!e) return;
+    e->data = (unsigned char *)calloc(1, 2);
+    if (e->data) {
+        exif_set_short(e->data, order, 1);
+        e->tag = (ExifTag)kOrientationTag;
+        e->format = EXIF_FORMAT_SHORT;
+        e->components = 1;
+        e->size = 2;
+        exif_content_add_entry(dst->ifd[EXIF_IFD_0], e);
+    }
+    exif_entry_unref(e);
+}
+
+bool extension_has_no_exif(const WCHAR *path)
+{
+    const WCHAR *ext = PathFindExtensionW(path);
+    return !_wcsicmp(ext, L".png") || !_wcsicmp(ext, L".bmp") || !_wcsicmp(ext, L".gif");
+}
+
+}  // namespace
+
+int exif_read_orientation(const WCHAR *path)
+{
+    if (!path || !path[0]) return 1;
+    ExifDataRef data = {load_exif_from_path(path)};
+    ExifEntry *e = find_entry(data.d, EXIF_IFD_0, kOrientationTag);
+    if (!e || !e->data || e->components < 1) return 1;
+    ExifByteOrder order = exif_data_get_byte_order(data.d);
+    unsigned value = 0;
+    if (e->format == EXIF_FORMAT_SHORT && e->size >= 2)
+        value = exif_get_short(e->data, order);
+    else if (e->format == EXIF_FORMAT_LONG && e->size >= 4)
+        value = exif_get_long(e->data, order);
+    return value >= 1 && value <= 8 ? (int)value : 1;
+}
+
+int exif_build_carry_over(const WCHAR *src_path, std::vector<uint8_t> *app1)
+{
+    if (!app1) return 0;
+    app1->clear();
+    if (!src_path || !src_path[0] || extension_has_no_exif(src_path)) return 0;
+    std::vector<uint8_t> payload;
+    FileCloser f = {CreateFileW(src_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (f.h == INVALID_HANDLE_VALUE) return 0;
+    ExifDataRef src = {read_app1(f.h, &payload) ? load_exif(payload) : nullptr};
+
+    ExifDataRef dst = {exif_data_new()};
+    if (!dst.d) return 0;
+    exif_data_unset_option(dst.d, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    ExifByteOrder order = src.d ? exif_data_get_byte_order(src.d) : EXIF_BYTE_ORDER_INTEL;
+    exif_data_set_byte_order(dst.d, order);
+
+    int written = 0;
+    for (const ExifItem &item : kExifTags) {
+        ExifEntry *e = find_entry(src.d, item.ifd, item.tag);
+        if (entry_is_whole(e) && add_copy(dst.d, item.ifd, e)) ++written;
+    }
+    add_orientation_upright(dst.d, order);
+
+    unsigned char *bytes = nullptr;
+    unsigned int size = 0;
+    exif_data_save_data(dst.d, &bytes, &size);
+    if (bytes && size > 0 && size <= kMaxApp1Payload) app1->assign(bytes, bytes + size);
+    free(bytes);
+    return written + 1;
+}
+
+int exif_list_carried(const WCHAR *jpeg_path, WCHAR *out, int out_cap)
+{
+    if (!out || out_cap <= 0) return 0;
+    out[0] = 0;
+    ExifDataRef data = {jpeg_path ? load_exif_from_path(jpeg_path) : nullptr};
+    if (!data.d) return 0;
+    int lines = 0, used = 0;
+    auto list_one = [&](ExifIfd ifd, uint16_t tag) {
+        ExifEntry *e = find_entry(data.d, ifd, tag);
+        if (!e) return;
+        char value[1024] = "";
+        exif_entry_get_value(e, value, sizeof value);
+        WCHAR wide[1024];
+        if (!MultiByteToWideChar(CP_UTF8, 0, value, -1, wide, 1024)) wide[0] = 0;
+        int n = _snwprintf(out + used, (size_t)(out_cap - used), L"%u=%s\n", tag, wide);
+        if (n < 0 || n >= out_cap - used) {
+            out[out_cap - 1] = 0;
+            return;
+        }
+        used += n;
+        ++lines;
+    };
+    list_one(EXIF_IFD_0, kOrientationTag);
+    for (const ExifItem &item : kExifTags) list_one(item.ifd, item.tag);
+    return lines;
+}
