@@ -58,24 +58,24 @@ CliRun run_cli(const std::wstring &args)
     return run;
 }
 
-std::wstring quoted(const std::wstring &s)
+std::wstring in_quotes(const std::wstring &s)
 {
     return L"\"" + s + L"\"";
 }
 
 TEST(CliInfo, ReportsUprightSizeAndTransparency)
 {
-    CliRun r = run_cli(L"info " + quoted(testdata_path(L"orientation/Landscape_6.jpg")));
+    CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"orientation/Landscape_6.jpg")));
     EXPECT_EQ(r.code, 0u);
     EXPECT_EQ(r.out, "1800x1200 alpha=0\n");
-    r = run_cli(L"info " + quoted(testdata_path(L"other/BSG1.tiff")));
+    r = run_cli(L"info " + in_quotes(testdata_path(L"other/BSG1.tiff")));
     EXPECT_EQ(r.code, 0u);
     EXPECT_EQ(r.out, "635x348 alpha=1\n");
 }
 
 TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
 {
-    CliRun r = run_cli(L"info " + quoted(testdata_path(L"camera/iphone13.HEIC")));
+    CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"camera/iphone13.HEIC")));
     EXPECT_EQ(r.code, 1u);
     EXPECT_TRUE(r.out.empty());
     EXPECT_EQ(r.err.rfind("打不开「iphone13.HEIC」。", 0), 0u) << r.err;
@@ -85,7 +85,7 @@ TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
 {
     std::wstring dir = temp_dir_create(L"cliconv");
     std::wstring png = dir + L"\\out.png";
-    CliRun r = run_cli(L"convert " + quoted(testdata_path(L"camera/nikon_e950.jpg")) + L" " + quoted(png));
+    CliRun r = run_cli(L"convert " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(png));
     ASSERT_EQ(r.code, 0u) << r.err;
     std::vector<uint8_t> bytes = read_file_bytes(png);
     ASSERT_GT(bytes.size(), 8u);
@@ -93,9 +93,9 @@ TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
     EXPECT_EQ(r.out, std::to_string(bytes.size()) + "\n");
 
     std::wstring low = dir + L"\\low.jpg", high = dir + L"\\high.jpg";
-    std::wstring src = quoted(testdata_path(L"camera/nikon_e950.jpg"));
-    ASSERT_EQ(run_cli(L"convert " + src + L" " + quoted(low) + L" --quality 30").code, 0u);
-    ASSERT_EQ(run_cli(L"convert " + src + L" " + quoted(high) + L" --quality 90").code, 0u);
+    std::wstring src = in_quotes(testdata_path(L"camera/nikon_e950.jpg"));
+    ASSERT_EQ(run_cli(L"convert " + src + L" " + in_quotes(low) + L" --quality 30").code, 0u);
+    ASSERT_EQ(run_cli(L"convert " + src + L" " + in_quotes(high) + L" --quality 90").code, 0u);
     EXPECT_LT(read_file_bytes(low).size() * 3 / 2, read_file_bytes(high).size());
     temp_dir_remove(dir);
 }

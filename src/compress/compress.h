@@ -22,3 +22,8 @@ struct CompressResult {
 int compress_run(const Image *src, const WCHAR *ext, const CompressParams *params,
                  const WCHAR *exif_src_path, CompressResult *result, Blob *out_blob,
                  WCHAR *err, int err_cap);
+
+// Observes every trial encoding of compress_run on the calling thread (quality,
+// bytes or -1 on failure); for measurement and tests. Null removes it.
+using CompressTrialHook = void (*)(int quality, int32_t bytes, void *ctx);
+void compress_set_trial_hook(CompressTrialHook hook, void *ctx);

@@ -1,0 +1,204 @@
+// Compression to a target size: the highest quality that fits, then smaller
+// pictures step by step when quality alone cannot get there.
+#include "compress/compress.h"
+#include "image/resize.h"
+#include <shlwapi.h>
+#include <cmath>
+
+namespace {
+
+constexpr int kMaxDownscales = 7;
+constexpr const WCHAR *kSearchableExt[] = {L".jpg", L".jpeg", L".jpe", L".tif", L".tiff", L".webp"};
+
+thread_local CompressTrialHook t_hook;
+thread_local void *t_hook_ctx;
+
+bool quality_searchable(const WCHAR *ext)
+{
+    if (!ext) return false;
+    for (const WCHAR *known : kSearchableExt)
+        if (!_wcsicmp(ext, known)) return true;
+    return false;
+}
+
+int encode_trial(const Image *p, const WCHAR *ext, int quality, const WCHAR *exif_src, Blob *blob, WCHAR *err,
+                 int err_cap)
+{
+    int ok = codec_encode_mem(p, ext, quality, exif_src, blob, err, err_cap);
+    if (t_hook) t_hook(quality, ok ? blob->size : -1, t_hook_ctx);
+    return ok;
+}
+
+double shrink_factor(double target, double size)
+{
+    double f = std::sqrt(target / size);
+    return f < 0.25 ? 0.25 : f > 0.95 ? 0.95 : f;
+}
+
+void replace_blob(Blob *dst, Blob *src)
+{
+    blob_free(dst);
+    *dst = *src;
+    src->data = nullptr;
+    src->size = 0;
+}
+
+// The state of one run: the current picture and what has been settled so far.
+struct Run {
+    const Image *src;
+    const Image *p;  // src or a downscaled copy owned by the run
+    const WCHAR *ext;
+    const CompressParams *params;
+    const WCHAR *exif_src;
+    CompressResult *result;
+    Blob *out;
+    WCHAR *err;
+    int err_cap;
+};
+
+void set_current(Run *run, const Image *next)
+{
+    if (run->p != run->src) image_free((Image *)run->p);
+    run->p = next;
+}
+
+int succeed(Run *run, int quality, int missed)
+{
+    run->result->quality = (uint32_t)quality;
+    run->result->bytes = run->out->size;
+    run->result->width = run->p->width;
+    run->result->height = run->p->height;
+    run->result->target_missed = missed;
+    return 1;
+}
+
+// Settles for the current picture at the lowest quality, unchecked against the limit.
+int settle_at_min_quality(Run *run)
+{
+    Blob trial = {};
+    if (!encode_trial(run->p, run->ext, run->params->min_quality, run->exif_src, &trial, run->err, run->err_cap)) {
+        blob_free(run->out);
+        return 0;
+    }
+    replace_blob(run->out, &trial);
+    return succeed(run, run->params->min_quality, 1);
+}
+
+enum StageOutcome { kStageFits, kStageShrink, kStageSettle, kStageFailed };
+
+// Binary search for the highest fitting quality; out holds the encoding made at best.
+StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
+{
+    int lo = run->params->min_quality, hi = run->params->max_quality;
+    int32_t smallest = -1;
+    bool found = false;
+    while (lo <= hi) {
+        int mid = lo + ((hi - lo) >> 1);
+        Blob trial = {};
+        if (!encode_trial(run->p, run->ext, mid, run->exif_src, &trial, run->err, run->err_cap)) {
+            *factor = 0.8;
+            return kStageShrink;
+        }
+        if (smallest < 0 || trial.size < smallest) smallest = trial.size;
+        if (trial.size <= target) {
+            replace_blob(run->out, &trial);
+            found = true;
+            *best = mid;
+            lo = mid + 1;
+        } else {
+            blob_free(&trial);
+            hi = mid - 1;
+        }
+    }
+    if (found) return kStageFits;
+    *factor = smallest > 0 ? shrink_factor(target, smallest) : 0.8;
+    return kStageShrink;
+}
+
+StageOutcome single_stage(Run *run, int32_t target, double *factor)
+{
+    Blob trial = {};
+    if (!encode_trial(run->p, run->ext, run->params->max_quality, run->exif_src, &trial, run->err, run->err_cap))
+        return kStageFailed;
+    if (trial.size <= target) {
+        replace_blob(run->out, &trial);
+        return kStageFits;
+    }
+    *factor = shrink_factor(target, trial.size);
+    blob_free(&trial);
+    return kStageShrink;
+}
+
+uint32_t scaled(uint32_t side, double f)
+{
+    uint32_t v = (uint32_t)(side * f + 0.5);
+    return v ? v : 1;
+}
+
+int run_with_limit(Run *run)
+{
+    const CompressParams *params = run->params;
+    int32_t target = (int32_t)((int64_t)params->target_kb * 1024 > 0x7FFFFFFF ? 0x7FFFFFFF
+                                                                               : (int64_t)params->target_kb * 1024);
+    bool searchable = quality_searchable(run->ext);
+    for (int downscales = 0;;) {
+        double factor = 0.8;
+        int best = params->max_quality;
+        StageOutcome outcome = searchable ? search_stage(run, target, &factor, &best)
+                                          : single_stage(run, target, &factor);
+        if (outcome == kStageFailed) {
+            blob_free(run->out);
+            return 0;
+        }
+        if (outcome == kStageFits) return succeed(run, searchable ? best : params->max_quality, 0);
+        if (!params->allow_downscale) return settle_at_min_quality(run);
+
+        uint32_t w = scaled(run->p->width, factor), h = scaled(run->p->height, factor);
+        if ((w > h ? w : h) < params->min_side) return settle_at_min_quality(run);
+        Image *smaller = image_resize(run->p, (int)w, (int)h, kFilterLanczos3);
+        if (!smaller) {
+            set_err(run->err, run->err_cap, L"内存不足，无法把图片缩小到 %u × %u 继续压缩。", w, h);
+            blob_free(run->out);
+            return 0;
+        }
+        set_current(run, smaller);
+        run->result->downscaled = 1;
+        if (++downscales == kMaxDownscales) {
+            blob_free(run->out);
+            if (run->err && run->err_cap > 0 && !run->err[0])
+                set_err(run->err, run->err_cap, L"压缩失败：无法在保持可读画质的前提下达到目标体积。");
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+void compress_set_trial_hook(CompressTrialHook hook, void *ctx)
+{
+    t_hook = hook;
+    t_hook_ctx = ctx;
+}
+
+int compress_run(const Image *src, const WCHAR *ext, const CompressParams *params, const WCHAR *exif_src_path,
+                 CompressResult *result, Blob *out_blob, WCHAR *err, int err_cap)
+{
+    clear_err(err, err_cap);
+    if (!src || !params || !result || !out_blob) return 0;
+    blob_free(out_blob);
+    *result = CompressResult{};
+    result->width = src->width;
+    result->height = src->height;
+
+    if (params->target_kb <= 0) {
+        if (!codec_encode_mem(src, ext, params->max_quality, exif_src_path, out_blob, err, err_cap)) return 0;
+        if (t_hook) t_hook(params->max_quality, out_blob->size, t_hook_ctx);
+        result->quality = (uint32_t)params->max_quality;
+        result->bytes = out_blob->size;
+        return 1;
+    }
+    Run run = {src, src, ext, params, exif_src_path, result, out_blob, err, err_cap};
+    int ok = run_with_limit(&run);
+    set_current(&run, nullptr);
+    return ok;
+}

@@ -1,0 +1,238 @@
+// Separable resampling on premultiplied floats, and the common output sizes.
+#include "image/resize.h"
+#include "image/resize_internal.h"
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kPi2 = 9.869604401089358;
+
+constexpr SizePreset kPresets[] = {
+    {0, L"1080 × 1080", L"方图 · 朋友圈/小红书", 1080, 1080},
+    {0, L"1920 × 1080", L"横屏 · 公众号/PPT", 1920, 1080},
+    {0, L"1080 × 1920", L"竖屏 · 手机全屏", 1080, 1920},
+    {0, L"1200 × 628", L"公众号头图", 1200, 628},
+    {0, L"800 × 800", L"电商主图", 800, 800},
+    {1, L"295 × 413", L"一寸", 295, 413},
+    {1, L"413 × 579", L"二寸", 413, 579},
+    {1, L"260 × 378", L"小一寸", 260, 378},
+    {1, L"390 × 567", L"大一寸", 390, 567},
+};
+
+double filter_radius(int filter)
+{
+    switch (filter) {
+    case kFilterBox: return 0.5;
+    case kFilterTriangle: return 1.0;
+    case kFilterCatmullRom: return 2.0;
+    default: return 3.0;
+    }
+}
+
+double kernel(int filter, double t)
+{
+    switch (filter) {
+    case kFilterBox: return t <= 0.5 ? 1.0 : 0.0;
+    case kFilterTriangle: return t < 1.0 ? 1.0 - t : 0.0;
+    case kFilterCatmullRom:
+        if (t < 1.0) return (1.5 * t - 2.5) * t * t + 1.0;
+        if (t < 2.0) return ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
+        return 0.0;
+    default:
+        if (t < 1e-9) return 1.0;
+        if (t >= 3.0) return 0.0;
+        return 3.0 * std::sin(kPi * t) * std::sin(kPi * t / 3.0) / (kPi2 * t * t);
+    }
+}
+
+int resolve_filter(const Image *src, int dst_w, int dst_h, int filter)
+{
+    if (filter != kFilterAuto) return filter > kFilterLanczos3 ? kFilterLanczos3 : filter;
+    bool shrinks = (uint32_t)dst_w < src->width || (uint32_t)dst_h < src->height;
+    return shrinks ? kFilterLanczos3 : kFilterCatmullRom;
+}
+
+uint8_t to_byte(float v)
+{
+    int i = (int)(v + 0.5f);  // truncation toward zero: small negatives end at 0
+    return (uint8_t)(i < 0 ? 0 : i > 255 ? 255 : i);
+}
+
+// One source row into premultiplied floats: colour on 0..255, alpha on 0..1.
+void resample_row(const uint8_t *src, const Contrib &cx, int dst_w, float *out)
+{
+    const float inv255 = 1.0f / 255.0f;
+    for (int x = 0; x < dst_w; ++x) {
+        const float *w = cx.weights + (size_t)x * cx.taps;
+        const uint8_t *p = src + (size_t)cx.first[x] * 4;
+        float b = 0, g = 0, r = 0, a = 0;
+        for (uint32_t k = 0; k < cx.count[x]; ++k, p += 4) {
+            float pa = p[3] * inv255;
+            float wa = w[k] * pa;
+            b += wa * p[0];
+            g += wa * p[1];
+            r += wa * p[2];
+            a += wa;
+        }
+        float *o = out + (size_t)x * 4;
+        o[0] = b;
+        o[1] = g;
+        o[2] = r;
+        o[3] = a;
+    }
+}
+
+void write_row(const float *const *rows, const float *weights, uint32_t count, int dst_w, uint8_t *dst)
+{
+    for (int x = 0; x < dst_w; ++x) {
+        float b = 0, g = 0, r = 0, a = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            const float *v = rows[k] + (size_t)x * 4;
+            b += weights[k] * v[0];
+            g += weights[k] * v[1];
+            r += weights[k] * v[2];
+            a += weights[k] * v[3];
+        }
+        uint8_t *o = dst + (size_t)x * 4;
+        o[3] = to_byte(255.0f * a);
+        if (a > 1e-6f) {
+            float inv = 1.0f / a;
+            o[0] = to_byte(b * inv);
+            o[1] = to_byte(g * inv);
+            o[2] = to_byte(r * inv);
+        } else {
+            o[0] = o[1] = o[2] = 0;
+        }
+    }
+}
+
+}  // namespace
+
+void contrib_free(Contrib *c)
+{
+    free(c->first);
+    free(c->count);
+    free(c->weights);
+    c->first = nullptr;
+    c->count = nullptr;
+    c->weights = nullptr;
+}
+
+int contrib_build(Contrib *c, uint32_t src_len, uint32_t dst_len, int filter)
+{
+    memset(c, 0, sizeof *c);
+    double scale = (double)src_len / dst_len;
+    double s = scale > 1.0 ? scale : 1.0;
+    double b = filter_radius(filter) * s;
+    c->taps = (int32_t)std::ceil(2.0 * b) + 2;
+    c->first = (int32_t *)malloc(sizeof(int32_t) * dst_len);
+    c->count = (uint32_t *)malloc(sizeof(uint32_t) * dst_len);
+    c->weights = (float *)calloc((size_t)dst_len * c->taps, sizeof(float));
+    if (!c->first || !c->count || !c->weights) {
+        contrib_free(c);
+        return 0;
+    }
+    for (uint32_t i = 0; i < dst_len; ++i) {
+        double h = (i + 0.5) * scale;
+        double left_d = std::ceil(h - b - 0.5);
+        int64_t left = left_d > 0 ? (int64_t)left_d : 0;
+        int64_t right = (int64_t)(h + b - 0.5);
+        if (right > (int64_t)src_len - 1) right = (int64_t)src_len - 1;
+        float *w = c->weights + (size_t)i * c->taps;
+        if (right < left) {
+            int64_t only = (int64_t)h;
+            c->first[i] = (int32_t)(only > (int64_t)src_len - 1 ? (int64_t)src_len - 1 : only);
+            c->count[i] = 1;
+        } else {
+            int64_t n = right - left + 1;
+            c->first[i] = (int32_t)left;
+            c->count[i] = (uint32_t)(n > c->taps ? c->taps : n);
+        }
+        double sum = 0;
+        for (uint32_t k = 0; k < c->count[i]; ++k) {
+            double t = std::fabs((c->first[i] + k + 0.5 - h) / s);
+            w[k] = (float)kernel(filter, t);
+            sum += w[k];
+        }
+        if (sum == 0.0) {
+            c->count[i] = 1;
+            w[0] = 1.0f;
+        } else {
+            for (uint32_t k = 0; k < c->count[i]; ++k) w[k] = (float)(w[k] / sum);
+        }
+    }
+    return 1;
+}
+
+Image *image_resize(const Image *src, int dst_w, int dst_h, int filter)
+{
+    if (!src || !src->data || dst_w <= 0 || dst_h <= 0) return nullptr;
+    if ((uint32_t)dst_w == src->width && (uint32_t)dst_h == src->height) return image_clone(src);
+    filter = resolve_filter(src, dst_w, dst_h, filter);
+
+    Contrib cx, cy;
+    if (!contrib_build(&cx, src->width, (uint32_t)dst_w, filter)) return nullptr;
+    if (!contrib_build(&cy, src->height, (uint32_t)dst_h, filter)) {
+        contrib_free(&cx);
+        return nullptr;
+    }
+    Image *dst = image_new((uint32_t)dst_w, (uint32_t)dst_h);
+    size_t row_floats = (size_t)dst_w * 4;
+    float *cache = (float *)malloc(sizeof(float) * row_floats * cy.taps);
+    int32_t *slot_row = (int32_t *)malloc(sizeof(int32_t) * cy.taps);
+    const float **rows = (const float **)malloc(sizeof(float *) * cy.taps);
+    if (!dst || !cache || !slot_row || !rows) {
+        image_free(dst);
+        dst = nullptr;
+    } else {
+        for (int i = 0; i < cy.taps; ++i) slot_row[i] = -1;
+        for (int y = 0; y < dst_h; ++y) {
+            for (uint32_t k = 0; k < cy.count[y]; ++k) {
+                int32_t sy = cy.first[y] + (int32_t)k;
+                int slot = sy % cy.taps;
+                float *cached = cache + (size_t)slot * row_floats;
+                if (slot_row[slot] != sy) {
+                    resample_row(src->data + (size_t)sy * src->stride, cx, dst_w, cached);
+                    slot_row[slot] = sy;
+                }
+                rows[k] = cached;
+            }
+            write_row(rows, cy.weights + (size_t)y * cy.taps, cy.count[y], dst_w,
+                      dst->data + (size_t)y * dst->stride);
+        }
+        if (src->has_alpha)
+            image_detect_alpha(dst);
+        else
+            dst->has_alpha = 0;
+    }
+    free(rows);
+    free(slot_row);
+    free(cache);
+    contrib_free(&cx);
+    contrib_free(&cy);
+    return dst;
+}
+
+const wchar_t *filter_name(int filter)
+{
+    switch (filter) {
+    case kFilterBox: return L"方框（最快）";
+    case kFilterTriangle: return L"双线性（快）";
+    case kFilterCatmullRom: return L"Catmull-Rom（锐）";
+    case kFilterLanczos3: return L"Lanczos3（最佳）";
+    default: return L"自动";
+    }
+}
+
+uint32_t preset_count()
+{
+    return (uint32_t)(sizeof kPresets / sizeof kPresets[0]);
+}
+
+const SizePreset *preset_at(uint32_t index)
+{
+    return index < preset_count() ? &kPresets[index] : nullptr;
+}
