@@ -1,5 +1,6 @@
 // The console front end, run as a real process as a script would run it.
 #include <gtest/gtest.h>
+#include "codec/codec.h"
 #include "support/test_support.h"
 #include <shlwapi.h>
 #include <string>
@@ -35,12 +36,12 @@ CliRun run_cli(const std::wstring &args)
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = out;
     si.hStdError = err;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdInput = nullptr;
     std::wstring exe = cli_exe();
     std::wstring line = L"\"" + exe + L"\" " + args;
     PROCESS_INFORMATION pi = {};
     CliRun run = {0xFFFFFFFF, "", ""};
-    if (CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+    if (CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         WaitForSingleObject(pi.hProcess, 120000);
         GetExitCodeProcess(pi.hProcess, &run.code);
         CloseHandle(pi.hThread);
@@ -68,9 +69,19 @@ TEST(CliInfo, ReportsUprightSizeAndTransparency)
     CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"orientation/Landscape_6.jpg")));
     EXPECT_EQ(r.code, 0u);
     EXPECT_EQ(r.out, "1800x1200 alpha=0\n");
-    r = run_cli(L"info " + in_quotes(testdata_path(L"other/BSG1.tiff")));
+    r = run_cli(L"info " + in_quotes(testdata_path(L"other/BSG1.tiff")));  // its alpha is all opaque
     EXPECT_EQ(r.code, 0u);
-    EXPECT_EQ(r.out, "635x348 alpha=1\n");
+    EXPECT_EQ(r.out, "635x348 alpha=0\n");
+
+    std::wstring dir = temp_dir_create(L"cliinfo");
+    std::wstring png = dir + L"\\clear.png";
+    Image *img = make_gradient(33, 17, true);
+    WCHAR err[300];
+    ASSERT_TRUE(codec_save(img, png.c_str(), 90, nullptr, err, 300)) << err;
+    image_free(img);
+    r = run_cli(L"info " + in_quotes(png));
+    EXPECT_EQ(r.out, "33x17 alpha=1\n");
+    temp_dir_remove(dir);
 }
 
 TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
