@@ -19,7 +19,7 @@ std::wstring temp_dir_create(const wchar_t *tag)
     GetTempPathW(MAX_PATH, base);
     static int counter;
     WCHAR dir[MAX_PATH];
-    swprintf(dir, MAX_PATH, L"%svdm_%s_%lu_%d", base, tag, GetCurrentProcessId(), ++counter);
+    swprintf(dir, MAX_PATH, L"%lsvdm_%ls_%lu_%d", base, tag, GetCurrentProcessId(), ++counter);
     temp_dir_remove(dir);
     CreateDirectoryW(dir, nullptr);
     return dir;
