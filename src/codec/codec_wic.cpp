@@ -411,7 +411,11 @@ static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *im
     if (SUCCEEDED(hr) && container == kTiff && options) write_quality_option(options, quality);
     if (SUCCEEDED(hr)) hr = frame->Initialize(options);
     if (SUCCEEDED(hr)) hr = frame->SetSize(image->width, image->height);
+    WICPixelFormatGUID requested = format;
     if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    // WIC cannot convert to a palette without one; the GIF frame builds its own
+    // palette when handed the picture in the format first asked for.
+    if (container == kGif) format = requested;
     if (SUCCEEDED(hr))
         hr = factory->CreateBitmapFromMemory(image->width, image->height, GUID_WICPixelFormat32bppBGRA, image->stride,
                                              image->stride * image->height, image->data, &bitmap);
@@ -557,6 +561,10 @@ HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size)
     lstrcpynW(folder, path, MAX_PATH);
     PathRemoveFileSpecW(folder);
     if (!folder[0]) lstrcpyW(folder, L".");
+    // Creating the file directly would report a missing folder as "path not found".
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     // The temporary file sits beside the target so the final rename stays on one volume.
     WCHAR temp[MAX_PATH];
     if (!GetTempFileNameW(folder, L"vdm", 0, temp)) return last_error_code();

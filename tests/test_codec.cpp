@@ -1,0 +1,392 @@
+// Loading, thumbnails, encoding and saving through the codec front end.
+#include <gtest/gtest.h>
+#include "codec/codec.h"
+#include "support/test_support.h"
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int kCap = 600;
+
+class Codec : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        dir_ = temp_dir_create(L"codec");
+    }
+    void TearDown() override
+    {
+        temp_dir_remove(dir_);
+        codec_shutdown();
+        CoUninitialize();
+    }
+    std::wstring file(const wchar_t *name) const { return dir_ + L"\\" + name; }
+
+    std::wstring load_error(const std::wstring &path)
+    {
+        WCHAR err[kCap] = L"junk";
+        Image *img = codec_load(path.c_str(), err, kCap);
+        EXPECT_EQ(img, nullptr);
+        image_free(img);
+        return err;
+    }
+
+    std::wstring dir_;
+};
+
+double mean_abs_diff(const Image *a, const Image *b)
+{
+    double sum = 0;
+    size_t n = (size_t)a->stride * a->height;
+    for (size_t i = 0; i < n; ++i) sum += std::abs((int)a->data[i] - (int)b->data[i]);
+    return sum / n;
+}
+
+Image *solid(uint32_t w, uint32_t h, uint8_t b, uint8_t g, uint8_t r, uint8_t a)
+{
+    Image *img = image_new(w, h);
+    for (size_t i = 0; i < (size_t)w * h; ++i) {
+        img->data[i * 4 + 0] = b;
+        img->data[i * 4 + 1] = g;
+        img->data[i * 4 + 2] = r;
+        img->data[i * 4 + 3] = a;
+    }
+    image_detect_alpha(img);
+    return img;
+}
+
+TEST_F(Codec, LoadMessagesNameTheFileAndTheCause)
+{
+    EXPECT_EQ(load_error(file(L"a.png")), L"找不到文件「a.png」。");
+    EXPECT_EQ(load_error(dir_ + L"\\nofolder\\b.jpg"), L"找不到文件「b.jpg」。");
+
+    ASSERT_TRUE(write_file_bytes(file(L"empty.png"), "", 0));
+    std::wstring empty = load_error(file(L"empty.png"));
+    EXPECT_EQ(empty.rfind(L"打不开「empty.png」。\n\n错误码 0x", 0), 0u) << empty;
+
+    // A real PNG and JPEG, cut short.
+    Image *img = make_gradient(64, 48, false);
+    WCHAR err[kCap];
+    ASSERT_TRUE(codec_save(img, file(L"whole.png").c_str(), 90, nullptr, err, kCap)) << err;
+    ASSERT_TRUE(codec_save(img, file(L"whole.jpg").c_str(), 90, nullptr, err, kCap)) << err;
+    image_free(img);
+    for (const wchar_t *name : {L"whole.png", L"whole.jpg"}) {
+        std::vector<uint8_t> bytes = read_file_bytes(file(name));
+        std::wstring cut = file(name[6] == L'p' ? L"cut.png" : L"cut.jpg");
+        ASSERT_TRUE(write_file_bytes(cut, bytes.data(), 40));
+        std::wstring msg = load_error(cut);
+        std::wstring expected_start = std::wstring(L"「") + (name[6] == L'p' ? L"cut.png" : L"cut.jpg") +
+                                      L"」不是有效的图片，或者文件已经损坏。\n\n（错误码 0x";
+        EXPECT_EQ(msg.rfind(expected_start, 0), 0u) << msg;
+        EXPECT_EQ(msg.back(), L'）');
+    }
+
+    // The platform refuses to open a folder as a file with "access denied".
+    CreateDirectoryW(file(L"folder.jpg").c_str(), nullptr);
+    EXPECT_EQ(load_error(file(L"folder.jpg")), L"无法读取「folder.jpg」。\n\n文件可能正被其它程序占用，或者没有访问权限。");
+
+    EXPECT_EQ(load_error(testdata_path(L"camera/iphone13.HEIC")),
+              L"打不开「iphone13.HEIC」。\n\n这是 iPhone 的 HEIC 格式，Windows 默认不带解码器。\n"
+              L"请在微软商店安装「HEIF 图像扩展」后重试。");
+
+    ASSERT_TRUE(write_file_bytes(file(L"notes.xyz"), "hello", 5));
+    std::wstring unknown = load_error(file(L"notes.xyz"));
+    EXPECT_EQ(unknown.rfind(L"打不开「notes.xyz」。\n\n系统缺少这种格式的解码器。\n（错误码 0x", 0), 0u) << unknown;
+}
+
+TEST_F(Codec, MessagesAreCutToTheBufferAndAlwaysTerminated)
+{
+    WCHAR err[8];
+    wmemset(err, L'#', 8);
+    EXPECT_EQ(codec_load(file(L"a.png").c_str(), err, 8), nullptr);
+    EXPECT_EQ(std::wstring(err), std::wstring(L"找不到文件「a.png」。").substr(0, 7));
+    // No buffer at all is fine too.
+    EXPECT_EQ(codec_load(file(L"a.png").c_str(), nullptr, 0), nullptr);
+}
+
+TEST_F(Codec, EveryOrientationLoadsUprightWithTheSamePixels)
+{
+    WCHAR err[kCap];
+    Image *reference = codec_load(testdata_path(L"orientation/Landscape_1.jpg").c_str(), err, kCap);
+    ASSERT_NE(reference, nullptr) << err;
+    ASSERT_EQ(reference->width, 1800u);
+    ASSERT_EQ(reference->height, 1200u);
+    for (int i = 0; i <= 8; ++i) {
+        std::wstring name = L"orientation/Landscape_" + std::to_wstring(i) + L".jpg";
+        Image *img = codec_load(testdata_path(name.c_str()).c_str(), err, kCap);
+        ASSERT_NE(img, nullptr) << err;
+        EXPECT_EQ(img->width, 1800u) << i;
+        EXPECT_EQ(img->height, 1200u) << i;
+        EXPECT_EQ(img->has_alpha, 0);
+        // Same picture within JPEG noise; a wrong turn would differ wildly.
+        if (img->width == 1800 && img->height == 1200) {
+            EXPECT_LT(mean_abs_diff(img, reference), 4.0) << i;
+        }
+        image_free(img);
+    }
+    image_free(reference);
+}
+
+TEST_F(Codec, CameraPhotosLoadUprightEvenWithDamagedExif)
+{
+    WCHAR err[kCap];
+    Image *canon = codec_load(testdata_path(L"camera/canon_sx60_orient6.jpg").c_str(), err, kCap);
+    ASSERT_NE(canon, nullptr) << err;
+    EXPECT_EQ(canon->width, 1536u);
+    EXPECT_EQ(canon->height, 2048u);
+    image_free(canon);
+
+    Image *olympus = codec_load(testdata_path(L"camera/olympus_corrupted.jpg").c_str(), err, kCap);
+    ASSERT_NE(olympus, nullptr) << err;
+    EXPECT_EQ(olympus->width, 3648u);
+    EXPECT_EQ(olympus->height, 2736u);
+    image_free(olympus);
+}
+
+TEST_F(Codec, LoadsOnAWorkerThreadWhileTheMainThreadDoes)
+{
+    Image *worker_img = nullptr;
+    std::thread worker([&] {
+        WCHAR err[kCap];
+        worker_img = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
+    });
+    WCHAR err[kCap];
+    Image *main_img = codec_load(testdata_path(L"orientation/Landscape_3.jpg").c_str(), err, kCap);
+    worker.join();
+    ASSERT_NE(worker_img, nullptr);
+    ASSERT_NE(main_img, nullptr);
+    EXPECT_EQ(worker_img->width, 800u);
+    EXPECT_EQ(main_img->width, 1800u);
+    image_free(worker_img);
+    image_free(main_img);
+}
+
+TEST_F(Codec, ThumbnailsAreScaledUprightAndNeverBelowSixteen)
+{
+    WCHAR err[kCap];
+    Image *t = codec_load_thumb(testdata_path(L"camera/canon_sx60_orient6.jpg").c_str(), 96, err, kCap);
+    ASSERT_NE(t, nullptr) << err;
+    EXPECT_EQ(t->width, 72u);  // 1536 x 2048 upright
+    EXPECT_EQ(t->height, 96u);
+    image_free(t);
+
+    t = codec_load_thumb(testdata_path(L"orientation/Landscape_8.jpg").c_str(), 8, err, kCap);
+    ASSERT_NE(t, nullptr) << err;
+    EXPECT_EQ(t->width, 16u);
+    EXPECT_EQ(t->height, 11u);
+    image_free(t);
+
+    // Already small: the full decode and the box thumbnail give an exact copy.
+    Image *small = make_gradient(40, 30, true);
+    ASSERT_TRUE(codec_save(small, file(L"small.png").c_str(), 90, nullptr, err, kCap)) << err;
+    t = codec_load_thumb(file(L"small.png").c_str(), 96, err, kCap);
+    ASSERT_NE(t, nullptr) << err;
+    EXPECT_EQ(0, memcmp(t->data, small->data, (size_t)small->stride * small->height));
+    image_free(t);
+    image_free(small);
+
+    EXPECT_EQ(codec_load_thumb(file(L"missing.jpg").c_str(), 96, err, kCap), nullptr);
+    EXPECT_STREQ(err, L"找不到文件「missing.jpg」。");
+}
+
+TEST_F(Codec, JpegAndBmpFlattenTransparencyOntoWhitePngKeepsIt)
+{
+    Image *img = solid(8, 8, 0, 0, 255, 128);  // half-transparent red
+    WCHAR err[kCap];
+    for (const wchar_t *name : {L"flat.jpg", L"flat.bmp", L"kept.png"}) {
+        ASSERT_TRUE(codec_save(img, file(name).c_str(), 95, nullptr, err, kCap)) << err;
+        Image *back = codec_load(file(name).c_str(), err, kCap);
+        ASSERT_NE(back, nullptr) << err;
+        const uint8_t *p = back->data + 4 * 4 * 8 + 16;  // an inner pixel
+        if (name[0] == L'k') {  // kept.png
+            EXPECT_EQ(back->has_alpha, 1);
+            EXPECT_EQ(p[3], 128);
+            EXPECT_EQ(p[2], 255);
+        } else {
+            EXPECT_EQ(back->has_alpha, 0) << name;
+            EXPECT_NEAR(p[0], 127, 3) << name;  // (0*128 + 255*127 + 127) / 255
+            EXPECT_NEAR(p[1], 127, 3) << name;
+            EXPECT_NEAR(p[2], 255, 3) << name;
+        }
+        image_free(back);
+    }
+    // The caller's picture is never flattened in place.
+    EXPECT_EQ(img->has_alpha, 1);
+    EXPECT_EQ(img->data[3], 128);
+    image_free(img);
+}
+
+TEST_F(Codec, OpaquePicturesAreWritten24Bit)
+{
+    Image *opaque = make_gradient(20, 10, false);
+    Image *clear = make_gradient(20, 10, true);
+    WCHAR err[kCap];
+    ASSERT_TRUE(codec_save(opaque, file(L"o.png").c_str(), 90, nullptr, err, kCap));
+    ASSERT_TRUE(codec_save(clear, file(L"c.png").c_str(), 90, nullptr, err, kCap));
+    ASSERT_TRUE(codec_save(opaque, file(L"o.bmp").c_str(), 90, nullptr, err, kCap));
+    // PNG IHDR colour type at byte 25: 2 = RGB, 6 = RGBA. BMP bit count at byte 28.
+    EXPECT_EQ(read_file_bytes(file(L"o.png"))[25], 2);
+    EXPECT_EQ(read_file_bytes(file(L"c.png"))[25], 6);
+    EXPECT_EQ(read_file_bytes(file(L"o.bmp"))[28], 24);
+    image_free(opaque);
+    image_free(clear);
+}
+
+TEST_F(Codec, UnknownOrMissingExtensionEncodesJpeg)
+{
+    Image *img = make_gradient(32, 32, true);
+    WCHAR err[kCap];
+    for (const wchar_t *ext : {L".xyz", L"", static_cast<const wchar_t *>(nullptr)}) {
+        Blob blob = {};
+        ASSERT_TRUE(codec_encode_mem(img, ext, 80, nullptr, &blob, err, kCap)) << err;
+        ASSERT_GT(blob.size, 4);
+        EXPECT_EQ(blob.data[0], 0xFF);
+        EXPECT_EQ(blob.data[1], 0xD8);
+        blob_free(&blob);
+        EXPECT_EQ(blob.data, nullptr);
+        EXPECT_EQ(blob.size, 0);
+    }
+    ASSERT_TRUE(codec_save(img, file(L"noext").c_str(), 80, nullptr, err, kCap));
+    EXPECT_EQ(read_file_bytes(file(L"noext"))[0], 0xFF);
+    image_free(img);
+}
+
+TEST_F(Codec, JpegQualityChangesSizeAndIsClamped)
+{
+    WCHAR err[kCap];
+    Image *photo = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
+    ASSERT_NE(photo, nullptr) << err;
+    auto size_at = [&](int q) {
+        Blob blob = {};
+        EXPECT_TRUE(codec_encode_mem(photo, L".jpg", q, nullptr, &blob, err, kCap)) << err;
+        std::vector<uint8_t> bytes(blob.data, blob.data + blob.size);
+        blob_free(&blob);
+        return bytes;
+    };
+    std::vector<uint8_t> q30 = size_at(30), q90 = size_at(90);
+    EXPECT_LT(q30.size() * 2, q90.size());
+    EXPECT_EQ(size_at(0), size_at(1));
+    EXPECT_EQ(size_at(-5), size_at(1));
+    EXPECT_EQ(size_at(250), size_at(100));
+    EXPECT_NE(size_at(100), size_at(99));
+    image_free(photo);
+}
+
+TEST_F(Codec, TiffAndGifRoundTrip)
+{
+    Image *img = make_gradient(30, 20, true);
+    WCHAR err[kCap];
+    ASSERT_TRUE(codec_save(img, file(L"x.tif").c_str(), 90, nullptr, err, kCap)) << err;
+    Image *back = codec_load(file(L"x.tif").c_str(), err, kCap);
+    ASSERT_NE(back, nullptr) << err;
+    EXPECT_EQ(back->has_alpha, 1);
+    EXPECT_EQ(0, memcmp(back->data, img->data, (size_t)img->stride * img->height));
+    image_free(back);
+
+    Blob gif = {};
+    ASSERT_TRUE(codec_encode_mem(img, L".GIF", 90, nullptr, &gif, err, kCap)) << err;
+    EXPECT_EQ(0, memcmp(gif.data, "GIF8", 4));
+    blob_free(&gif);
+    image_free(img);
+}
+
+TEST_F(Codec, WritingABlobCreatesOrReplacesTheFile)
+{
+    WCHAR err[kCap];
+    Blob empty = {};
+    EXPECT_FALSE(codec_write_blob(file(L"none.jpg").c_str(), &empty, err, kCap));
+    EXPECT_STREQ(err, L"没有可写入的数据。");
+    EXPECT_FALSE(file_exists(file(L"none.jpg")));
+    EXPECT_FALSE(codec_write_blob(file(L"none.jpg").c_str(), nullptr, err, kCap));
+    EXPECT_STREQ(err, L"没有可写入的数据。");
+
+    uint8_t bytes[] = {1, 2, 3, 4, 5};
+    Blob blob = {bytes, 5};
+    ASSERT_TRUE(write_file_bytes(file(L"old.bin"), "previous content", 16));
+    ASSERT_TRUE(codec_write_blob(file(L"old.bin").c_str(), &blob, err, kCap)) << err;
+    EXPECT_EQ(read_file_bytes(file(L"old.bin")), std::vector<uint8_t>(bytes, bytes + 5));
+    EXPECT_STREQ(err, L"");
+
+    EXPECT_FALSE(codec_write_blob((dir_ + L"\\missing\\x.jpg").c_str(), &blob, err, kCap));
+    EXPECT_STREQ(err, L"保存路径不存在：「x.jpg」。");
+
+    // Nothing but the target is left in the folder.
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((dir_ + L"\\*").c_str(), &fd);
+    int files = 0;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(Codec, AFailedSaveLeavesTheExistingFileUntouched)
+{
+    WCHAR err[kCap];
+    std::wstring target = file(L"keep.jpg");
+    Image *img = make_gradient(64, 64, false);
+    ASSERT_TRUE(codec_save(img, target.c_str(), 90, nullptr, err, kCap)) << err;
+    std::vector<uint8_t> before = read_file_bytes(target);
+
+    // Another program holds the picture open without letting it be replaced.
+    HANDLE holder = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Image *other = make_gradient(300, 200, true);
+    EXPECT_FALSE(codec_save(other, target.c_str(), 50, nullptr, err, kCap));
+    std::wstring msg = err;
+    EXPECT_TRUE(msg == L"无法写入「keep.jpg」。\n\n文件可能正被其它程序打开，或者目录没有写入权限。" ||
+                msg.rfind(L"保存「keep.jpg」失败。", 0) == 0)
+        << msg;
+    Blob blob = {};
+    ASSERT_TRUE(codec_encode_mem(other, L".jpg", 50, nullptr, &blob, err, kCap));
+    EXPECT_FALSE(codec_write_blob(target.c_str(), &blob, err, kCap));
+    blob_free(&blob);
+    CloseHandle(holder);
+
+    EXPECT_EQ(read_file_bytes(target), before);
+    // The temporary file is gone as well.
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((dir_ + L"\\*.tmp").c_str(), &fd);
+    EXPECT_EQ(find, INVALID_HANDLE_VALUE);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+
+    // Once free, the same save replaces it.
+    ASSERT_TRUE(codec_save(other, target.c_str(), 50, nullptr, err, kCap)) << err;
+    Image *back = codec_load(target.c_str(), err, kCap);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->width, 300u);
+    image_free(back);
+    image_free(other);
+    image_free(img);
+}
+
+TEST_F(Codec, SaveErrorsForMissingFoldersAndNullPictures)
+{
+    WCHAR err[kCap];
+    Image *img = make_gradient(4, 4, false);
+    EXPECT_FALSE(codec_save(img, (dir_ + L"\\no\\such\\out.png").c_str(), 90, nullptr, err, kCap));
+    EXPECT_STREQ(err, L"保存路径不存在：「out.png」。");
+    EXPECT_FALSE(codec_save(nullptr, file(L"x.png").c_str(), 90, nullptr, err, kCap));
+    EXPECT_STREQ(err, L"系统图像组件(WIC)不可用，无法保存。");
+    Blob blob = {};
+    EXPECT_FALSE(codec_encode_mem(nullptr, L".png", 90, nullptr, &blob, err, kCap));
+    EXPECT_STREQ(err, L"系统图像组件(WIC)不可用。");
+    EXPECT_FALSE(codec_encode_mem(img, L".png", 90, nullptr, nullptr, err, kCap));
+    image_free(img);
+}
+
+TEST(CodecExtensions, SupportedListIgnoresCase)
+{
+    for (const wchar_t *p : {L"a.JPG", L"b.jpeg", L"c.Jpe", L"d.png", L"e.gif", L"f.BMP", L"g.tif", L"h.tiff",
+                             L"i.ico", L"j.webp", L"k.HEIC", L"l.heif"})
+        EXPECT_EQ(codec_ext_supported(p), 1) << p;
+    for (const wchar_t *p : {L"a.jfif", L"noext", L"archive.tar.gz", L"dir.jpg\\file", L""})
+        EXPECT_EQ(codec_ext_supported(p), 0) << p;
+}
+
+}  // namespace
