@@ -13,6 +13,13 @@ constexpr const WCHAR *kSearchableExt[] = {L".jpg", L".jpeg", L".jpe", L".tif", 
 thread_local CompressTrialHook t_hook;
 thread_local void *t_hook_ctx;
 
+void report_trial(const Image *p, int quality, int32_t bytes)
+{
+    if (!t_hook) return;
+    CompressTrial trial = {quality, bytes, p->width, p->height};
+    t_hook(&trial, t_hook_ctx);
+}
+
 bool quality_searchable(const WCHAR *ext)
 {
     if (!ext) return false;
@@ -25,7 +32,7 @@ int encode_trial(const Image *p, const WCHAR *ext, int quality, const WCHAR *exi
                  int err_cap)
 {
     int ok = codec_encode_mem(p, ext, quality, exif_src, blob, err, err_cap);
-    if (t_hook) t_hook(quality, ok ? blob->size : -1, t_hook_ctx);
+    report_trial(p, quality, ok ? blob->size : -1);
     return ok;
 }
 
@@ -192,7 +199,7 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
 
     if (params->target_kb <= 0) {
         if (!codec_encode_mem(src, ext, params->max_quality, exif_src_path, out_blob, err, err_cap)) return 0;
-        if (t_hook) t_hook(params->max_quality, out_blob->size, t_hook_ctx);
+        report_trial(src, params->max_quality, out_blob->size);
         result->quality = (uint32_t)params->max_quality;
         result->bytes = out_blob->size;
         return 1;

@@ -23,7 +23,14 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
                  const WCHAR *exif_src_path, CompressResult *result, Blob *out_blob,
                  WCHAR *err, int err_cap);
 
-// Observes every trial encoding of compress_run on the calling thread (quality,
-// bytes or -1 on failure); for measurement and tests. Null removes it.
-using CompressTrialHook = void (*)(int quality, int32_t bytes, void *ctx);
+// Observes every trial encoding of compress_run on the calling thread: quality,
+// bytes (-1 when the encoding failed) and the size of the picture encoded; for
+// measurement and tests. Null removes it.
+struct CompressTrial {
+    int quality;
+    int32_t bytes;
+    uint32_t width;
+    uint32_t height;
+};
+using CompressTrialHook = void (*)(const CompressTrial *trial, void *ctx);
 void compress_set_trial_hook(CompressTrialHook hook, void *ctx);

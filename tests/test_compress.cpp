@@ -1,0 +1,255 @@
+// Compression to a target size, observed through its trial encodings.
+#include <gtest/gtest.h>
+#include "codec/codec.h"
+#include "compress/compress.h"
+#include "image/resize.h"
+#include "support/test_support.h"
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kCap = 600;
+
+using Trial = CompressTrial;
+
+class Compress : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        compress_set_trial_hook(
+            [](const CompressTrial *t, void *ctx) { ((std::vector<Trial> *)ctx)->push_back(*t); },
+            &trials_);
+    }
+    void TearDown() override
+    {
+        compress_set_trial_hook(nullptr, nullptr);
+        blob_free(&blob_);
+        codec_shutdown();
+        CoUninitialize();
+    }
+    int run(const Image *img, const WCHAR *ext, int kb, bool shrink = true, uint32_t min_side = 64,
+            const WCHAR *exif = nullptr)
+    {
+        trials_.clear();
+        CompressParams params = {kb, shrink ? 1u : 0u, min_side, 30, 95};
+        return compress_run(img, ext, &params, exif, &result_, &blob_, err_, kCap);
+    }
+    std::vector<int> qualities() const
+    {
+        std::vector<int> q;
+        for (const Trial &t : trials_) q.push_back(t.quality);
+        return q;
+    }
+    int32_t encoded_size(const Image *img, const WCHAR *ext, int quality)
+    {
+        Blob b = {};
+        EXPECT_TRUE(codec_encode_mem(img, ext, quality, nullptr, &b, err_, kCap));
+        int32_t size = b.size;
+        blob_free(&b);
+        return size;
+    }
+
+    std::vector<Trial> trials_;
+    CompressResult result_ = {};
+    Blob blob_ = {};
+    WCHAR err_[kCap] = L"";
+};
+
+// A busy picture whose encoded size depends strongly on quality and size.
+Image *noisy(uint32_t w, uint32_t h)
+{
+    Image *img = image_new(w, h);
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < (size_t)w * h; ++i) {
+        for (int c = 0; c < 3; ++c) {
+            seed = seed * 1103515245u + 12345u;
+            img->data[i * 4 + c] = (uint8_t)((seed >> 16) & 0xFF);
+        }
+        img->data[i * 4 + 3] = 255;
+    }
+    return img;
+}
+
+// Random 2 x 2 blocks: large but quick to encode.
+Image *blocky(uint32_t w, uint32_t h)
+{
+    Image *img = image_new(w, h);
+    uint32_t seed = 777;
+    for (uint32_t y = 0; y < h; y += 2) {
+        for (uint32_t x = 0; x < w; x += 2) {
+            seed = seed * 1103515245u + 12345u;
+            uint8_t v[3] = {(uint8_t)(seed >> 8), (uint8_t)(seed >> 16), (uint8_t)(seed >> 24)};
+            for (uint32_t dy = 0; dy < 2 && y + dy < h; ++dy)
+                for (uint32_t dx = 0; dx < 2 && x + dx < w; ++dx) {
+                    uint8_t *p = img->data + (size_t)(y + dy) * img->stride + (size_t)(x + dx) * 4;
+                    p[0] = v[0];
+                    p[1] = v[1];
+                    p[2] = v[2];
+                    p[3] = 255;
+                }
+        }
+    }
+    return img;
+}
+
+TEST_F(Compress, SearchFindsTheHighestFittingQuality)
+{
+    Image *img = make_gradient(200, 150, false);
+    ASSERT_TRUE(run(img, L".jpg", 4096)) << err_;
+    EXPECT_EQ(qualities(), (std::vector<int>{62, 79, 87, 91, 93, 94, 95}));
+    EXPECT_EQ(result_.quality, 95u);
+    EXPECT_EQ(result_.target_missed, 0);
+    EXPECT_EQ(result_.downscaled, 0);
+    EXPECT_EQ(result_.bytes, blob_.size);
+    EXPECT_EQ(result_.bytes, encoded_size(img, L".jpg", 95));
+    image_free(img);
+}
+
+TEST_F(Compress, MidRangeTargetPicksTheBestQualityUnderIt)
+{
+    WCHAR err[kCap];
+    Image *photo = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
+    ASSERT_NE(photo, nullptr) << err;
+    int32_t at70 = encoded_size(photo, L".jpg", 70), at71 = encoded_size(photo, L".jpg", 71);
+    ASSERT_LT(at70, at71);
+    int kb = (at70 + 1023) / 1024;  // at70 fits, and with luck 71 does not
+    ASSERT_TRUE(run(photo, L".jpg", kb)) << err_;
+    EXPECT_LE(result_.bytes, kb * 1024);
+    EXPECT_EQ(result_.target_missed, 0);
+    // Every trial above the winner was too big, every one at or below fitted.
+    for (const Trial &t : trials_) {
+        if ((uint32_t)t.quality > result_.quality) {
+            EXPECT_GT(t.bytes, kb * 1024) << t.quality;
+        } else {
+            EXPECT_LE(t.bytes, kb * 1024) << t.quality;
+        }
+    }
+    EXPECT_EQ(blob_.size, encoded_size(photo, L".jpg", (int)result_.quality));
+    image_free(photo);
+}
+
+TEST_F(Compress, ATargetMetExactlyCountsAsMet)
+{
+    // A PNG is encoded once per size; pick a picture whose encoding is a whole number of KB.
+    Image *img = nullptr;
+    int32_t size = 0;
+    for (uint32_t w = 40; w < 400 && !img; ++w) {
+        Image *candidate = noisy(w, 40);
+        size = encoded_size(candidate, L".png", 95);
+        if (size % 1024 == 0)
+            img = candidate;
+        else
+            image_free(candidate);
+    }
+    if (!img) GTEST_SKIP() << "no picture with a whole-KB encoding";
+    ASSERT_TRUE(run(img, L".png", size / 1024)) << err_;
+    EXPECT_EQ(result_.bytes, size);
+    EXPECT_EQ(result_.target_missed, 0);
+    EXPECT_EQ(result_.downscaled, 0);
+    image_free(img);
+}
+
+TEST_F(Compress, PngOverTheLimitWithoutShrinkingIsAPartialSuccess)
+{
+    Image *img = noisy(200, 200);
+    int32_t size = encoded_size(img, L".png", 95);
+    ASSERT_TRUE(run(img, L".png", 10, false)) << err_;
+    EXPECT_EQ(result_.target_missed, 1);
+    EXPECT_EQ(result_.quality, 30u);
+    EXPECT_EQ(result_.bytes, size);  // the same bytes, encoded once more
+    EXPECT_EQ(qualities(), (std::vector<int>{95, 30}));
+    EXPECT_EQ(result_.width, 200u);
+    image_free(img);
+}
+
+TEST_F(Compress, FirstShrinkOfAQuarterTargetIsHalfTheSides)
+{
+    Image *img = blocky(4000, 3000);
+    int32_t size = encoded_size(img, L".png", 95);
+    // A quarter in whole KB: close enough to a factor of sqrt(0.25) for sides of 2000 x 1500
+    // when the encoding is several megabytes.
+    int kb = (int)((size / 4 + 512) / 1024);
+    ASSERT_GT(size, 5000000);
+    ASSERT_TRUE(run(img, L".png", kb, true)) << err_;
+    ASSERT_GE(trials_.size(), 2u);
+    EXPECT_EQ(trials_[0].bytes, size);
+    EXPECT_EQ(trials_[0].width, 4000u);
+    EXPECT_EQ(trials_[1].width, 2000u);
+    EXPECT_EQ(trials_[1].height, 1500u);
+    EXPECT_EQ(result_.downscaled, 1);
+    EXPECT_LE(result_.bytes, kb * 1024);
+    EXPECT_EQ(result_.target_missed, 0);
+    image_free(img);
+}
+
+TEST_F(Compress, MinimumSideStopsAtTheCurrentSize)
+{
+    Image *img = noisy(70, 50);
+    int32_t size = encoded_size(img, L".png", 95);
+    // 1 KB is far off, so the factor is clamped to 0.25; 70 * 0.25 = 18 is under 64.
+    ASSERT_TRUE(run(img, L".png", 1, true, 64)) << err_;
+    EXPECT_EQ(result_.target_missed, 1);
+    EXPECT_EQ(result_.quality, 30u);
+    EXPECT_EQ(result_.width, 70u);
+    EXPECT_EQ(result_.height, 50u);
+    EXPECT_EQ(result_.downscaled, 0);
+    EXPECT_GT(result_.bytes, 1024);  // not checked against the limit
+    EXPECT_EQ(result_.bytes, size);
+    image_free(img);
+}
+
+TEST_F(Compress, NoLimitEncodesOnceAtTheTopQuality)
+{
+    Image *img = make_gradient(64, 64, false);
+    ASSERT_TRUE(run(img, L".jpg", 0)) << err_;
+    EXPECT_EQ(qualities(), (std::vector<int>{95}));
+    EXPECT_EQ(result_.quality, 95u);
+    EXPECT_EQ(result_.target_missed, 0);
+    ASSERT_TRUE(run(img, L".jpg", -3)) << err_;
+    EXPECT_EQ(trials_.size(), 1u);
+    image_free(img);
+}
+
+TEST_F(Compress, WebpUsesTheSameSearch)
+{
+    Image *img = make_gradient(120, 90, false);
+    ASSERT_TRUE(run(img, L".webp", 4096)) << err_;
+    EXPECT_EQ(qualities(), (std::vector<int>{62, 79, 87, 91, 93, 94, 95}));
+    EXPECT_EQ(0, memcmp(blob_.data + 8, "WEBP", 4));
+    image_free(img);
+}
+
+TEST_F(Compress, RealPhotosEndAtOrUnderTheLimit)
+{
+    WCHAR err[kCap];
+    for (const wchar_t *name : {L"camera/iphone6.jpg", L"camera/canon_sx60_orient6.jpg"}) {
+        std::wstring path = testdata_path(name);
+        Image *photo = codec_load(path.c_str(), err, kCap);
+        ASSERT_NE(photo, nullptr) << err;
+        for (int kb : {100, 200, 500}) {
+            ASSERT_TRUE(run(photo, L".jpg", kb, true, 64, path.c_str())) << err_;
+            EXPECT_EQ(result_.target_missed, 0) << kb;
+            EXPECT_LE(result_.bytes, kb * 1024) << kb;
+            EXPECT_EQ(result_.bytes, blob_.size);
+            EXPECT_GE(result_.quality, 30u);
+        }
+        image_free(photo);
+    }
+}
+
+TEST_F(Compress, NullArgumentsFailWithoutAMessage)
+{
+    Image *img = make_gradient(8, 8, false);
+    CompressParams params = {10, 1, 64, 30, 95};
+    EXPECT_FALSE(compress_run(nullptr, L".jpg", &params, nullptr, &result_, &blob_, err_, kCap));
+    EXPECT_FALSE(compress_run(img, L".jpg", nullptr, nullptr, &result_, &blob_, err_, kCap));
+    EXPECT_FALSE(compress_run(img, L".jpg", &params, nullptr, nullptr, &blob_, err_, kCap));
+    EXPECT_FALSE(compress_run(img, L".jpg", &params, nullptr, &result_, nullptr, err_, kCap));
+    EXPECT_STREQ(err_, L"");
+    image_free(img);
+}
+
+}  // namespace
