@@ -3,6 +3,7 @@
 #include "image/resize_internal.h"
 #include <cmath>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -61,52 +62,40 @@ uint8_t to_byte(float v)
     return (uint8_t)(i < 0 ? 0 : i > 255 ? 255 : i);
 }
 
-// One source row into premultiplied floats: colour on 0..255, alpha on 0..1.
-void resample_row(const uint8_t *src, const Contrib &cx, int dst_w, float *out)
+// Premultiplied sums back to straight bytes.
+void store_row(const float *sums, int dst_w, uint8_t *dst)
 {
-    const float inv255 = 1.0f / 255.0f;
-    for (int x = 0; x < dst_w; ++x) {
-        const float *w = cx.weights + (size_t)x * cx.taps;
-        const uint8_t *p = src + (size_t)cx.first[x] * 4;
-        float b = 0, g = 0, r = 0, a = 0;
-        for (uint32_t k = 0; k < cx.count[x]; ++k, p += 4) {
-            float pa = p[3] * inv255;
-            float wa = w[k] * pa;
-            b += wa * p[0];
-            g += wa * p[1];
-            r += wa * p[2];
-            a += wa;
+    for (int x = 0; x < dst_w; ++x, sums += 4, dst += 4) {
+        float a = sums[3];
+        dst[3] = to_byte(255.0f * a);
+        if (a > 1e-6f) {
+            float inv = 1.0f / a;
+            dst[0] = to_byte(sums[0] * inv);
+            dst[1] = to_byte(sums[1] * inv);
+            dst[2] = to_byte(sums[2] * inv);
+        } else {
+            dst[0] = dst[1] = dst[2] = 0;
         }
-        float *o = out + (size_t)x * 4;
-        o[0] = b;
-        o[1] = g;
-        o[2] = r;
-        o[3] = a;
     }
 }
 
-void write_row(const float *const *rows, const float *weights, uint32_t count, int dst_w, uint8_t *dst)
+bool cpu_has_avx2()
 {
-    for (int x = 0; x < dst_w; ++x) {
-        float b = 0, g = 0, r = 0, a = 0;
-        for (uint32_t k = 0; k < count; ++k) {
-            const float *v = rows[k] + (size_t)x * 4;
-            b += weights[k] * v[0];
-            g += weights[k] * v[1];
-            r += weights[k] * v[2];
-            a += weights[k] * v[3];
-        }
-        uint8_t *o = dst + (size_t)x * 4;
-        o[3] = to_byte(255.0f * a);
-        if (a > 1e-6f) {
-            float inv = 1.0f / a;
-            o[0] = to_byte(b * inv);
-            o[1] = to_byte(g * inv);
-            o[2] = to_byte(r * inv);
-        } else {
-            o[0] = o[1] = o[2] = 0;
-        }
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+// Set once on first use (any thread arrives at the same choice) or by tests.
+std::atomic<const ResizeKernels *> g_kernels;
+
+const ResizeKernels *kernels()
+{
+    const ResizeKernels *k = g_kernels.load(std::memory_order_relaxed);
+    if (!k) {
+        k = cpu_has_avx2() ? &kResizeAvx2Kernels : &kResizeSse2Kernels;
+        g_kernels.store(k, std::memory_order_relaxed);
     }
+    return k;
 }
 
 }  // namespace
@@ -180,40 +169,64 @@ Image *image_resize(const Image *src, int dst_w, int dst_h, int filter)
         return nullptr;
     }
     Image *dst = image_new((uint32_t)dst_w, (uint32_t)dst_h);
+    const ResizeKernels *k = kernels();
     size_t row_floats = (size_t)dst_w * 4;
     float *cache = (float *)malloc(sizeof(float) * row_floats * cy.taps);
+    float *premultiplied = (float *)malloc(sizeof(float) * src->width * 4);
+    float *sums = (float *)malloc(sizeof(float) * row_floats);
     int32_t *slot_row = (int32_t *)malloc(sizeof(int32_t) * cy.taps);
     const float **rows = (const float **)malloc(sizeof(float *) * cy.taps);
-    if (!dst || !cache || !slot_row || !rows) {
+    if (!dst || !cache || !premultiplied || !sums || !slot_row || !rows) {
         image_free(dst);
         dst = nullptr;
     } else {
         for (int i = 0; i < cy.taps; ++i) slot_row[i] = -1;
         for (int y = 0; y < dst_h; ++y) {
-            for (uint32_t k = 0; k < cy.count[y]; ++k) {
-                int32_t sy = cy.first[y] + (int32_t)k;
+            for (uint32_t t = 0; t < cy.count[y]; ++t) {
+                int32_t sy = cy.first[y] + (int32_t)t;
                 int slot = sy % cy.taps;
                 float *cached = cache + (size_t)slot * row_floats;
                 if (slot_row[slot] != sy) {
-                    resample_row(src->data + (size_t)sy * src->stride, cx, dst_w, cached);
+                    k->premultiply(src->data + (size_t)sy * src->stride, src->width, premultiplied);
+                    k->horizontal(premultiplied, &cx, dst_w, cached);
                     slot_row[slot] = sy;
                 }
-                rows[k] = cached;
+                rows[t] = cached;
             }
-            write_row(rows, cy.weights + (size_t)y * cy.taps, cy.count[y], dst_w,
-                      dst->data + (size_t)y * dst->stride);
+            k->vertical(rows, cy.weights + (size_t)y * cy.taps, cy.count[y], dst_w, sums);
+            store_row(sums, dst_w, dst->data + (size_t)y * dst->stride);
         }
         if (src->has_alpha)
             image_detect_alpha(dst);
         else
             dst->has_alpha = 0;
     }
+    free(sums);
+    free(premultiplied);
     free(rows);
     free(slot_row);
     free(cache);
     contrib_free(&cx);
     contrib_free(&cy);
     return dst;
+}
+
+int image_resize_avx2_available()
+{
+    return cpu_has_avx2() ? 1 : 0;
+}
+
+int image_resize_set_path(int path)
+{
+    switch (path) {
+    case kResizeScalar: g_kernels = &kResizeScalarKernels; return 1;
+    case kResizeSse2: g_kernels = &kResizeSse2Kernels; return 1;
+    case kResizeAvx2:
+        if (!cpu_has_avx2()) return 0;
+        g_kernels = &kResizeAvx2Kernels;
+        return 1;
+    default: g_kernels = nullptr; return 1;
+    }
 }
 
 const wchar_t *filter_name(int filter)
