@@ -12,6 +12,7 @@ veldmoor_start_xvfb() {
   export DISPLAY=":$n"
   if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
     Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+    export VELDMOOR_XVFB_PID=$!
     for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
   fi
 }
