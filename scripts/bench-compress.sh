@@ -21,7 +21,7 @@ for photo in ../shared/testdata/camera/*.jpg; do
   for kb in 100 200 500 1024; do
     limit=$((kb * 1024))
     t0=$(now)
-    line=$(wine "$cli" compress "$photo" "$work/ours.jpg" --kb "$kb" 2>/dev/null)
+    line=$(wine "$cli" compress "$photo" "$work/ours.jpg" --kb "$kb" --time 2>/dev/null)
     t1=$(now)
     ours_bytes=$(sed -n 's/.*bytes=\([0-9]*\).*/\1/p' <<<"$line")
     ours_q=$(sed -n 's/.*quality=\([0-9]*\).*/\1/p' <<<"$line")

@@ -111,6 +111,64 @@ TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
     temp_dir_remove(dir);
 }
 
+TEST(CliEngine, ResizeThumbAndExifWorkFromOutside)
+{
+    std::wstring dir = temp_dir_create(L"cliengine");
+    std::wstring small = dir + L"\\small.png", thumb = dir + L"\\thumb.png", copy = dir + L"\\copy.jpg";
+    CliRun r = run_cli(L"resize " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(small) +
+                       L" --size 200x150 --filter 4");
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_EQ(run_cli(L"info " + in_quotes(small)).out, "200x150 alpha=0\n");
+    EXPECT_EQ(run_cli(L"resize a.jpg b.jpg --size 0x5").code, 1u);
+
+    r = run_cli(L"thumb " + in_quotes(testdata_path(L"camera/canon_sx60_orient6.jpg")) + L" " + in_quotes(thumb) +
+                L" --max 64");
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_EQ(run_cli(L"info " + in_quotes(thumb)).out, "48x64 alpha=0\n");
+
+    ASSERT_EQ(run_cli(L"convert " + in_quotes(testdata_path(L"camera/iphone6.jpg")) + L" " + in_quotes(copy)).code, 0u);
+    r = run_cli(L"exif " + in_quotes(copy));
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_EQ(r.out.rfind("274=", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n271=Apple\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n42036=iPhone 6 back camera 4.15mm f/2.2\n"), std::string::npos) << r.out;
+    temp_dir_remove(dir);
+}
+
+TEST(CliEngine, QueueListsTheFolderInNaturalOrder)
+{
+    CliRun r = run_cli(L"queue " + in_quotes(testdata_path(L"orientation/Landscape_3.jpg")));
+    ASSERT_EQ(r.code, 0u);
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(r.out.substr(at, nl - at));
+    ASSERT_EQ(lines.size(), 9u) << r.out;
+    for (int i = 0; i < 9; ++i) {
+        std::string tail = "Landscape_" + std::to_string(i) + ".jpg";
+        EXPECT_EQ(lines[i].compare(lines[i].size() - tail.size(), tail.size(), tail), 0) << lines[i];
+        EXPECT_EQ(lines[i][0] == '*', i == 3) << lines[i];
+    }
+}
+
+TEST(CliEngine, CompressStaysUnderTheLimitAndSaysHow)
+{
+    std::wstring dir = temp_dir_create(L"clicompress");
+    std::wstring out = dir + L"\\small.jpg";
+    CliRun r = run_cli(L"compress " + in_quotes(testdata_path(L"camera/iphone6.jpg")) + L" " + in_quotes(out) +
+                       L" --kb 600");
+    ASSERT_EQ(r.code, 0u) << r.err;
+    size_t bytes = read_file_bytes(out).size();
+    EXPECT_LE(bytes, 600u * 1024);
+    EXPECT_EQ(r.out.rfind("bytes=" + std::to_string(bytes) + " size=", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" downscaled=0 target_missed=0\n"), std::string::npos) << r.out;
+
+    r = run_cli(L"compress " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(dir + L"\\x.png") +
+                L" --kb 10 --no-shrink");
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_NE(r.out.find("size=800x600 quality=30 downscaled=0 target_missed=1\n"), std::string::npos) << r.out;
+    temp_dir_remove(dir);
+}
+
 TEST(CliUsage, UnknownCommandsAndMissingArgumentsAreRefused)
 {
     EXPECT_EQ(run_cli(L"").code, 2u);

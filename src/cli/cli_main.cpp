@@ -165,9 +165,10 @@ static int cmd_compress(const CliArgs &a)
     ok = codec_write_blob(a.argv[3], &blob, err, kErrCap);
     blob_free(&blob);
     if (!ok) return fail(err);
-    out(L"bytes=%d size=%ux%u quality=%u downscaled=%d target_missed=%d ms=%.1f\n", result.bytes, result.width,
-        result.height, result.quality, result.downscaled, result.target_missed,
-        (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart);
+    out(L"bytes=%d size=%ux%u quality=%u downscaled=%d target_missed=%d", result.bytes, result.width, result.height,
+        result.quality, result.downscaled, result.target_missed);
+    if (flag(a, L"--time")) out(L" ms=%.1f", (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart);
+    out(L"\n");
     return 0;
 }
 
@@ -185,7 +186,7 @@ static constexpr CliCommand kCommands[] = {
     {L"resize", 2, cmd_resize, L"resize IN OUT --size WxH [--filter 0-4]"},
     {L"thumb", 2, cmd_thumb, L"thumb IN OUT [--max N]         thumbnail through the decoder's scaler"},
     {L"queue", 1, cmd_queue, L"queue FILE                     the folder queue in order, current marked *"},
-    {L"compress", 2, cmd_compress, L"compress IN OUT --kb N [--no-shrink] [--min-side N]"},
+    {L"compress", 2, cmd_compress, L"compress IN OUT --kb N [--no-shrink] [--min-side N] [--time]"},
 };
 
 static int usage()
