@@ -184,6 +184,13 @@ static int read_exif_orientation(IWICBitmapDecoder *decoder, const WCHAR *path)
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
+static IWICImagingFactory *factory_for_reading(WCHAR *err, int err_cap)
+{
+    IWICImagingFactory *factory = codec_factory();
+    if (!factory) set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法读取图片。");
+    return factory;
+}
+
 static HRESULT open_frame(IWICImagingFactory *factory, const WCHAR *path, IWICBitmapDecoder **decoder,
                           IWICBitmapFrameDecode **frame)
 {
@@ -242,11 +249,8 @@ Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
     clear_err(err, err_cap);
     if (!path) return nullptr;
     ComScope com;
-    IWICImagingFactory *factory = codec_factory();
-    if (!factory) {
-        set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法读取图片。");
-        return nullptr;
-    }
+    IWICImagingFactory *factory = factory_for_reading(err, err_cap);
+    if (!factory) return nullptr;
     IWICBitmapDecoder *decoder = nullptr;
     IWICBitmapFrameDecode *frame = nullptr;
     IWICFormatConverter *converter = nullptr;
@@ -328,11 +332,8 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
         return thumb;
     }
     ComScope com;
-    IWICImagingFactory *factory = codec_factory();
-    if (!factory) {
-        set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法读取图片。");
-        return nullptr;
-    }
+    IWICImagingFactory *factory = factory_for_reading(err, err_cap);
+    if (!factory) return nullptr;
     IWICBitmapDecoder *decoder = nullptr;
     IWICBitmapFrameDecode *frame = nullptr;
     HRESULT hr = open_frame(factory, path, &decoder, &frame);
