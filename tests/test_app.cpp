@@ -283,6 +283,25 @@ TEST(CommandLine, TakesPicturesSkipsTheRestAndStopsAt32)
     temp_dir_remove(dir);
 }
 
+TEST(CommandLine, RelativePathsBecomeFullPaths)
+{
+    std::wstring dir = temp_dir_create(L"clirel");
+    write_file_bytes(dir + L"\\shot.jpg", "x", 1);
+    WCHAR old_cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, old_cwd);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    std::vector<std::wstring> args = {L"Veldmoor.exe", L"shot.jpg", L"./shot.jpg"};
+    std::vector<WCHAR *> argv;
+    for (auto &a : args) argv.push_back(&a[0]);
+    WCHAR *out[kCliMaxPaths];
+    int n = cli_collect_from_args((int)argv.size(), argv.data(), out);
+    SetCurrentDirectoryW(old_cwd);
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(std::wstring(out[0]), dir + L"\\shot.jpg");
+    EXPECT_EQ(std::wstring(out[1]), dir + L"\\shot.jpg");
+    temp_dir_remove(dir);
+}
+
 TEST(CommandLine, AFolderContributesOnePictureFromInside)
 {
     std::wstring dir = temp_dir_create(L"clidir");

@@ -16,9 +16,14 @@ static int take_argument(const WCHAR *arg, WCHAR *slot)
     if (!arg || !arg[0]) return 0;
     DWORD attributes = GetFileAttributesW(arg);
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return first_picture_in_folder(arg, slot);
-    if (!files_is_image_ext(arg)) return 0;
-    lstrcpynW(slot, arg, kPathMax);
+    // Full paths: the running instance that may receive them has another
+    // current folder, and the folder scan needs the folder part.
+    WCHAR full[MAX_PATH];
+    DWORD n = GetFullPathNameW(arg, MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) lstrcpynW(full, arg, MAX_PATH);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return first_picture_in_folder(full, slot);
+    if (!files_is_image_ext(full)) return 0;
+    lstrcpynW(slot, full, kPathMax);
     return 1;
 }
 
