@@ -320,6 +320,43 @@ TEST(CommandLine, AFolderContributesOnePictureFromInside)
     temp_dir_remove(empty);
 }
 
+TEST(Executable, CarriesItsIconVersionAndManifest)
+{
+    std::wstring exe = build_dir_file(L"Veldmoor.exe");
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(101), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    // The icon directory lists the six sizes, 32-bit each.
+    const uint8_t *dir = (const uint8_t *)LockResource(LoadResource(module, group));
+    ASSERT_NE(dir, nullptr);
+    uint16_t count;
+    memcpy(&count, dir + 4, 2);
+    ASSERT_EQ(count, 6);
+    std::vector<int> sizes;
+    for (int i = 0; i < count; ++i) {
+        const uint8_t *entry = dir + 6 + 14 * i;
+        sizes.push_back(entry[0] ? entry[0] : 256);
+        uint16_t bits;
+        memcpy(&bits, entry + 6, 2);
+        EXPECT_EQ(bits, 32);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 256}));
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
+    FreeLibrary(module);
+
+    DWORD handle = 0, size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<uint8_t> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &len));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+}
+
 // Two real processes: this one holds the instance mutex and the window, a second
 // Veldmoor.exe hands its paths over and ends.
 class SecondInstance : public MainWindow {
