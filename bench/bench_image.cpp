@@ -63,6 +63,8 @@ int main(int argc, char **argv)
     printf("catmullrom_1500x1000_to_3000x2000 %.4f\n",
            best_of(runs, [&] { return image_resize(mid, 3000, 2000, kFilterCatmullRom); }));
     printf("thumb_6000x4000_to_96 %.4f\n", best_of(runs, [&] { return image_thumb(big, 96); }));
+    image_resize_set_path(kResizeSse2);
+    printf("lanczos3_sse2_path %.4f\n", best_of(runs, [&] { return image_resize(big, 1500, 1000, kFilterLanczos3); }));
     image_resize_set_path(kResizeScalar);
     printf("lanczos3_plain_path %.4f\n", best_of(runs > 2 ? 2 : runs, [&] {
                return image_resize(big, 1500, 1000, kFilterLanczos3);
