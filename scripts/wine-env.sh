@@ -36,6 +36,6 @@ veldmoor_warm_wine() {
   veldmoor_prefix
   # A persistent server and helpers started detached from any pipe, so that
   # test processes start in milliseconds and ctest's pipes are not held open.
-  wineserver -p
-  wine wineboot </dev/null >/dev/null 2>&1
+  wineserver -p 2>/dev/null || true  # refuses when one already runs: that one is used
+  wine wineboot </dev/null >/dev/null 2>&1 || true
 }
