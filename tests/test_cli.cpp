@@ -3,6 +3,7 @@
 #include "codec/codec.h"
 #include "support/test_support.h"
 #include <shlwapi.h>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -102,6 +103,13 @@ TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
     ASSERT_GT(bytes.size(), 8u);
     EXPECT_EQ(bytes[1], 'P');
     EXPECT_EQ(r.out, std::to_string(bytes.size()) + "\n");
+
+    std::wstring webp = dir + L"\\out.webp";
+    r = run_cli(L"convert " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(webp));
+    ASSERT_EQ(r.code, 0u) << r.err;
+    bytes = read_file_bytes(webp);
+    ASSERT_GT(bytes.size(), 12u);
+    EXPECT_EQ(0, memcmp(bytes.data() + 8, "WEBP", 4));
 
     std::wstring low = dir + L"\\low.jpg", high = dir + L"\\high.jpg";
     std::wstring src = in_quotes(testdata_path(L"camera/nikon_e950.jpg"));
