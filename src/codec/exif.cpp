@@ -26,8 +26,6 @@ constexpr ExifItem kExifTags[] = {
 };
 constexpr uint16_t kOrientationTag = 274;
 constexpr size_t kMaxApp1Payload = 65533;
-// No legitimate value of these items comes near this; it keeps the new block under the marker limit.
-constexpr unsigned kMaxItemBytes = 4096;
 constexpr int kMaxSegments = 512;
 constexpr unsigned char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 
@@ -36,6 +34,14 @@ struct FileCloser {
     ~FileCloser()
     {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+struct ExifMemRef {
+    ExifMem *m;
+    ~ExifMemRef()
+    {
+        if (m) exif_mem_unref(m);
     }
 };
 
@@ -115,45 +121,63 @@ ExifEntry *find_entry(ExifData *data, ExifIfd ifd, uint16_t tag)
     return exif_content_get_entry(data->ifd[ifd], (ExifTag)tag);
 }
 
+// Only entries whose stored bytes cover every component are copied; libexif
+// writes format size × components bytes from them.
 bool entry_is_whole(const ExifEntry *e)
 {
     if (!e || !e->data || !e->components) return false;
     unsigned unit = exif_format_get_size(e->format);
-    return unit && e->components <= e->size / unit && e->size <= kMaxItemBytes;
+    return unit && e->components <= e->size / unit;
 }
 
-bool add_copy(ExifData *dst, ExifIfd ifd, const ExifEntry *src)
+ExifEntry *new_entry(ExifMem *mem, uint16_t tag, ExifFormat format, unsigned long components, unsigned size)
 {
-    ExifEntry *e = exif_entry_new();
+    ExifEntry *e = exif_entry_new_mem(mem);
+    if (!e) return nullptr;
+    e->data = (unsigned char *)exif_mem_alloc(mem, size);
+    if (!e->data) {
+        exif_entry_unref(e);
+        return nullptr;
+    }
+    e->tag = (ExifTag)tag;
+    e->format = format;
+    e->components = components;
+    e->size = size;
+    return e;
+}
+
+unsigned saved_size(ExifData *data)
+{
+    unsigned char *bytes = nullptr;
+    unsigned int size = 0;
+    exif_data_save_data(data, &bytes, &size);
+    free(bytes);
+    return bytes ? size : 0;
+}
+
+// Adds a copy of src; an item that would push the block past the marker limit is taken out again.
+bool add_copy(ExifData *dst, ExifMem *mem, ExifIfd ifd, const ExifEntry *src)
+{
+    ExifEntry *e = new_entry(mem, (uint16_t)src->tag, src->format, src->components, src->size);
     if (!e) return false;
-    e->data = (unsigned char *)calloc(1, src->size);
-    bool ok = e->data != nullptr;
-    if (ok) {
-        memcpy(e->data, src->data, src->size);
-        e->tag = src->tag;
-        e->format = src->format;
-        e->components = src->components;
-        e->size = src->size;
-        exif_content_add_entry(dst->ifd[ifd], e);
-        ok = e->parent == dst->ifd[ifd];
+    memcpy(e->data, src->data, src->size);
+    exif_content_add_entry(dst->ifd[ifd], e);
+    bool added = e->parent == dst->ifd[ifd];
+    unsigned size = added ? saved_size(dst) : 0;
+    if (added && (size == 0 || size > kMaxApp1Payload)) {
+        exif_content_remove_entry(dst->ifd[ifd], e);
+        added = false;
     }
     exif_entry_unref(e);
-    return ok;
+    return added;
 }
 
-void add_orientation_upright(ExifData *dst, ExifByteOrder order)
+void add_orientation_upright(ExifData *dst, ExifMem *mem, ExifByteOrder order)
 {
-    ExifEntry *e = exif_entry_new();
+    ExifEntry *e = new_entry(mem, kOrientationTag, EXIF_FORMAT_SHORT, 1, 2);
     if (!e) return;
-    e->data = (unsigned char *)calloc(1, 2);
-    if (e->data) {
-        exif_set_short(e->data, order, 1);
-        e->tag = (ExifTag)kOrientationTag;
-        e->format = EXIF_FORMAT_SHORT;
-        e->components = 1;
-        e->size = 2;
-        exif_content_add_entry(dst->ifd[EXIF_IFD_0], e);
-    }
+    exif_set_short(e->data, order, 1);
+    exif_content_add_entry(dst->ifd[EXIF_IFD_0], e);
     exif_entry_unref(e);
 }
 
@@ -186,28 +210,29 @@ int exif_build_carry_over(const WCHAR *src_path, std::vector<uint8_t> *app1)
     app1->clear();
     if (!src_path || !src_path[0] || extension_has_no_exif(src_path)) return 0;
     std::vector<uint8_t> payload;
-    FileCloser f = {CreateFileW(src_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (f.h == INVALID_HANDLE_VALUE) return 0;
-    ExifDataRef src = {read_app1(f.h, &payload) ? load_exif(payload) : nullptr};
+    if (!read_app1_from_path(src_path, &payload)) return 0;  // unreadable, moved away or no EXIF block
+    ExifDataRef src = {load_exif(payload)};
 
-    ExifDataRef dst = {exif_data_new()};
+    ExifMemRef mem = {exif_mem_new_default()};
+    ExifDataRef dst = {mem.m ? exif_data_new_mem(mem.m) : nullptr};
     if (!dst.d) return 0;
+    // No "fixing": it would add mandatory entries of its own beside ours.
     exif_data_unset_option(dst.d, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     ExifByteOrder order = src.d ? exif_data_get_byte_order(src.d) : EXIF_BYTE_ORDER_INTEL;
     exif_data_set_byte_order(dst.d, order);
 
+    // Orientation goes in first so that the size limit already counts it.
+    add_orientation_upright(dst.d, mem.m, order);
     int written = 0;
     for (const ExifItem &item : kExifTags) {
         ExifEntry *e = find_entry(src.d, item.ifd, item.tag);
-        if (entry_is_whole(e) && add_copy(dst.d, item.ifd, e)) ++written;
+        if (entry_is_whole(e) && add_copy(dst.d, mem.m, item.ifd, e)) ++written;
     }
-    add_orientation_upright(dst.d, order);
 
     unsigned char *bytes = nullptr;
     unsigned int size = 0;
     exif_data_save_data(dst.d, &bytes, &size);
-    if (bytes && size > 0 && size <= kMaxApp1Payload) app1->assign(bytes, bytes + size);
+    if (bytes && size > sizeof kExifHeader && size <= kMaxApp1Payload) app1->assign(bytes, bytes + size);
     free(bytes);
     return written + 1;
 }
