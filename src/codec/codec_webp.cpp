@@ -6,6 +6,8 @@
 #include <cstring>
 
 static constexpr DWORD kMaxWebpFileBytes = 0x20000000;
+// Encoder interface version asked for; libwebp accepts any minor version of its major one.
+static constexpr int kWebpEncoderAbi = 0x0210;
 
 static int clamp_quality(int quality)
 {
@@ -68,7 +70,7 @@ static int webp_encode(const Image *image, int quality, Blob *blob, WCHAR *err, 
 {
     int q = clamp_quality(quality);
     WebPConfig config;
-    if (!WebPConfigInitInternal(&config, WEBP_PRESET_DEFAULT, 75.f, WEBP_ENCODER_ABI_VERSION)) {
+    if (!WebPConfigInitInternal(&config, WEBP_PRESET_DEFAULT, 75.f, kWebpEncoderAbi)) {
         set_err(err, err_cap, L"WebP 编码器初始化失败。");
         return 0;
     }
@@ -81,7 +83,7 @@ static int webp_encode(const Image *image, int quality, Blob *blob, WCHAR *err, 
         return 0;
     }
     WebPPicture picture;
-    if (!WebPPictureInitInternal(&picture, WEBP_ENCODER_ABI_VERSION)) {
+    if (!WebPPictureInitInternal(&picture, kWebpEncoderAbi)) {
         set_err(err, err_cap, L"WebP 编码器初始化失败。");
         return 0;
     }
