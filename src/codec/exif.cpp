@@ -181,6 +181,21 @@ void add_orientation_upright(ExifData *dst, ExifMem *mem, ExifByteOrder order)
     exif_entry_unref(e);
 }
 
+// "TAG=VALUE\n" appended at out + *used when the whole line fits.
+bool append_line(WCHAR *out, int out_cap, int *used, ExifEntry *e)
+{
+    char value[1024] = "";
+    exif_entry_get_value(e, value, sizeof value);
+    WCHAR wide[1024];
+    if (!MultiByteToWideChar(CP_UTF8, 0, value, -1, wide, 1024)) wide[0] = 0;
+    WCHAR line[1100];
+    int n = _snwprintf(line, 1100, L"%u=%ls\n", (unsigned)e->tag, wide);
+    if (n < 0 || n >= 1100 || n >= out_cap - *used) return false;
+    memcpy(out + *used, line, (size_t)(n + 1) * sizeof(WCHAR));
+    *used += n;
+    return true;
+}
+
 bool extension_has_no_exif(const WCHAR *path)
 {
     const WCHAR *ext = PathFindExtensionW(path);
@@ -244,22 +259,13 @@ int exif_list_carried(const WCHAR *jpeg_path, WCHAR *out, int out_cap)
     ExifDataRef data = {jpeg_path ? load_exif_from_path(jpeg_path) : nullptr};
     if (!data.d) return 0;
     int lines = 0, used = 0;
-    auto list_one = [&](ExifIfd ifd, uint16_t tag) {
-        ExifEntry *e = find_entry(data.d, ifd, tag);
-        if (!e) return;
-        char value[1024] = "";
-        exif_entry_get_value(e, value, sizeof value);
-        WCHAR wide[1024];
-        if (!MultiByteToWideChar(CP_UTF8, 0, value, -1, wide, 1024)) wide[0] = 0;
-        int n = _snwprintf(out + used, (size_t)(out_cap - used), L"%u=%s\n", tag, wide);
-        if (n < 0 || n >= out_cap - used) {
-            out[out_cap - 1] = 0;
-            return;
-        }
-        used += n;
-        ++lines;
-    };
-    list_one(EXIF_IFD_0, kOrientationTag);
-    for (const ExifItem &item : kExifTags) list_one(item.ifd, item.tag);
+    ExifEntry *e = find_entry(data.d, EXIF_IFD_0, kOrientationTag);
+    if (e && !append_line(out, out_cap, &used, e)) return lines;
+    lines += e != nullptr;
+    for (const ExifItem &item : kExifTags) {
+        e = find_entry(data.d, item.ifd, item.tag);
+        if (e && !append_line(out, out_cap, &used, e)) break;  // only whole lines go out
+        lines += e != nullptr;
+    }
     return lines;
 }
