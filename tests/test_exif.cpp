@@ -1,7 +1,6 @@
-// WebP through libwebp, and camera facts carried into saved JPEGs.
+// Orientation read from a JPEG's EXIF block, and camera facts carried into saved JPEGs.
 #include <gtest/gtest.h>
 #include "codec/codec.h"
-#include "codec/codec_webp.h"
 #include "codec/exif.h"
 #include "support/test_support.h"
 #include <libexif/exif-data.h>
@@ -9,6 +8,7 @@
 #include <map>
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -34,11 +34,10 @@ protected:
 
 using TagMap = std::map<unsigned, std::string>;
 
-// Every entry of a JPEG's EXIF block, as libexif reads it back.
-TagMap tags_of_file(const std::wstring &path)
+// Every entry of an EXIF block (a JPEG file or a bare APP1 payload), as libexif reads it back.
+TagMap tags_of(const std::vector<uint8_t> &bytes)
 {
     TagMap tags;
-    std::vector<uint8_t> bytes = read_file_bytes(path);
     if (bytes.empty()) return tags;
     // Read as stored: libexif's "fixing" would add entries of its own.
     ExifData *data = exif_data_new();
@@ -48,14 +47,21 @@ TagMap tags_of_file(const std::wstring &path)
     for (int ifd = 0; ifd < EXIF_IFD_COUNT; ++ifd) {
         ExifContent *c = data->ifd[ifd];
         for (unsigned i = 0; c && i < c->count; ++i) {
-            char value[256] = "";
-            exif_entry_get_value(c->entries[i], value, sizeof value);
-            tags[c->entries[i]->tag] = value;
+            std::string value(65536, '\0');
+            exif_entry_get_value(c->entries[i], &value[0], (unsigned)value.size());
+            tags[c->entries[i]->tag] = value.c_str();
         }
     }
     exif_data_unref(data);
     return tags;
 }
+
+TagMap tags_of_file(const std::wstring &path)
+{
+    return tags_of(read_file_bytes(path));
+}
+
+constexpr unsigned kCarried[] = {271, 272, 305, 306, 315, 33432, 36867, 36868, 33434, 33437, 34855, 37386, 42036};
 
 bool has_exif_block(const std::wstring &path)
 {
@@ -110,122 +116,61 @@ std::vector<uint8_t> tiff_ifd(const std::vector<std::array<uint32_t, 4>> &entrie
     return v;
 }
 
-TEST_F(Files, WebpRoundTripKeepsAlphaAndColour)
+void expect_iphone_facts(const TagMap &tags)
 {
-    WCHAR err[kCap];
-    for (bool alpha : {false, true}) {
-        Image *img = make_gradient(61, 37, alpha);
-        std::wstring path = file(alpha ? L"clear.webp" : L"opaque.WEBP");
-        ASSERT_TRUE(codec_save(img, path.c_str(), 90, nullptr, err, kCap)) << err;
-        std::vector<uint8_t> bytes = read_file_bytes(path);
-        ASSERT_GT(bytes.size(), 20u);
-        EXPECT_EQ(0, memcmp(bytes.data(), "RIFF", 4));
-        EXPECT_EQ(0, memcmp(bytes.data() + 8, "WEBP", 4));
-        Image *back = codec_load(path.c_str(), err, kCap);
-        ASSERT_NE(back, nullptr) << err;
-        EXPECT_EQ(back->width, 61u);
-        EXPECT_EQ(back->height, 37u);
-        EXPECT_EQ(back->has_alpha, alpha ? 1 : 0);
-        double diff = 0;
-        size_t n = (size_t)img->stride * img->height;
-        for (size_t i = 0; i < n; ++i) diff += std::abs((int)back->data[i] - (int)img->data[i]);
-        EXPECT_LT(diff / n, 8.0);  // lossy, but the same picture
-        image_free(back);
-        image_free(img);
-    }
+    EXPECT_EQ(tags.at(271), "Apple");
+    EXPECT_EQ(tags.at(272), "iPhone 6");
+    EXPECT_EQ(tags.at(305), "8.3");
+    EXPECT_EQ(tags.at(36867), "2015:04:10 20:12:23");
+    EXPECT_EQ(tags.at(33434), "1/40 sec.");
+    EXPECT_EQ(tags.at(33437), "f/2.2");
+    EXPECT_EQ(tags.at(34855), "32");
+    EXPECT_EQ(tags.at(37386), "4.2 mm");
+    EXPECT_EQ(tags.at(42036), "iPhone 6 back camera 4.15mm f/2.2");
+    EXPECT_EQ(tags.at(274), "Top-left");
+    // Nothing beyond the carried items and the pointer to their IFD: no GPS, maker notes or thumbnails.
+    for (auto &[tag, value] : tags)
+        EXPECT_TRUE(tag == 274 || tag == 34665 || std::count(std::begin(kCarried), std::end(kCarried), tag))
+            << "unexpected tag " << tag;
 }
 
-TEST_F(Files, WebpIsAlwaysLossyAndQualityIsClamped)
+TEST_F(Files, PhonePhotoCarriesItsCameraFacts)
 {
-    Image *img = make_gradient(80, 60, false);
-    WCHAR err[kCap];
-    auto encode = [&](int q) {
-        Blob blob = {};
-        EXPECT_TRUE(codec_encode_mem(img, L".webp", q, nullptr, &blob, err, kCap)) << err;
-        std::vector<uint8_t> bytes(blob.data, blob.data + blob.size);
-        blob_free(&blob);
-        return bytes;
-    };
-    std::vector<uint8_t> q100 = encode(100);
-    ASSERT_GT(q100.size(), 16u);
-    EXPECT_EQ(0, memcmp(q100.data() + 12, "VP8 ", 4));  // not "VP8L"
-    EXPECT_EQ(encode(0), encode(1));
-    EXPECT_EQ(encode(500), q100);
-    EXPECT_LT(encode(5).size(), q100.size());
-    image_free(img);
-}
-
-TEST_F(Files, WebpLoadMessages)
-{
-    WCHAR err[kCap];
-    Image *img = make_gradient(10, 10, false);
-    ASSERT_TRUE(codec_save(img, file(L"real.png").c_str(), 90, nullptr, err, kCap));
-    image_free(img);
-    ASSERT_TRUE(CopyFileW(file(L"real.png").c_str(), file(L"x.webp").c_str(), FALSE));
-    EXPECT_EQ(codec_load(file(L"x.webp").c_str(), err, kCap), nullptr);
-    EXPECT_STREQ(err, L"「x.webp」不是有效的 WebP 图片，或者文件已经损坏。");
-
-    ASSERT_TRUE(write_file_bytes(file(L"empty.webp"), "", 0));
-    EXPECT_EQ(codec_load(file(L"empty.webp").c_str(), err, kCap), nullptr);
-    EXPECT_STREQ(err, L"无法读取「empty.webp」。\n\n文件可能正被其它程序占用，或者没有访问权限。");
-    EXPECT_EQ(codec_load_thumb(file(L"missing.webp").c_str(), 96, err, kCap), nullptr);
-    EXPECT_STREQ(err, L"无法读取「missing.webp」。\n\n文件可能正被其它程序占用，或者没有访问权限。");
-
-    Blob blob = {};
-    EXPECT_FALSE(webp_encode_mem(nullptr, 90, &blob, err, kCap));
-    EXPECT_STREQ(err, L"");
-}
-
-TEST_F(Files, FailedWebpWriteLeavesTheOldFile)
-{
-    WCHAR err[kCap];
-    std::wstring target = file(L"keep.webp");
-    ASSERT_TRUE(write_file_bytes(target, "old picture", 11));
-    HANDLE holder = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    Image *img = make_gradient(50, 50, true);
-    EXPECT_FALSE(webp_write_file(target.c_str(), img, 80, err, kCap));
-    EXPECT_STREQ(err, L"无法写入「keep.webp」。\n\n文件可能正被其它程序打开，或者目录没有写入权限。");
-    CloseHandle(holder);
-    std::vector<uint8_t> after = read_file_bytes(target);
-    EXPECT_EQ(std::string(after.begin(), after.end()), "old picture");
-    ASSERT_TRUE(webp_write_file(target.c_str(), img, 80, err, kCap)) << err;
-    image_free(img);
-}
-
-TEST_F(Files, IphonePhotoKeepsItsCameraFactsUpright)
-{
-    WCHAR err[kCap];
     std::wstring src = testdata_path(L"camera/iphone6.jpg");
+    TagMap source = tags_of_file(src);
+    int present = 0;
+    for (unsigned tag : kCarried) present += (int)source.count(tag);
+    ASSERT_GE(present, 9);
+
+    std::vector<uint8_t> app1;
+    ASSERT_EQ(exif_build_carry_over(src.c_str(), &app1), present + 1);
+    ASSERT_GT(app1.size(), 14u);
+    EXPECT_LE(app1.size(), 65533u);
+    EXPECT_EQ(0, memcmp(app1.data(), "Exif\0\0", 6));
+    std::vector<uint8_t> bytes = read_file_bytes(src);
+    auto at = std::search(bytes.begin(), bytes.end(), app1.begin(), app1.begin() + 6);
+    ASSERT_LT(at + 6, bytes.end());
+    EXPECT_EQ(app1[6], at[6]);  // the source's byte order
+    TagMap built = tags_of(app1);
+    expect_iphone_facts(built);
+    for (unsigned tag : kCarried) EXPECT_EQ(built.count(tag), source.count(tag)) << tag;
+
+    // The same facts reach a saved JPEG, and the listing shows them with Orientation first.
+    WCHAR err[kCap];
     Image *img = codec_load(src.c_str(), err, kCap);
     ASSERT_NE(img, nullptr) << err;
     std::wstring out = file(L"copy.jpg");
     ASSERT_TRUE(codec_save(img, out.c_str(), 85, src.c_str(), err, kCap)) << err;
     image_free(img);
-
-    TagMap tags = tags_of_file(out);
-    EXPECT_EQ(tags[271], "Apple");
-    EXPECT_EQ(tags[272], "iPhone 6");
-    EXPECT_EQ(tags[305], "8.3");
-    EXPECT_EQ(tags[36867], "2015:04:10 20:12:23");
-    EXPECT_EQ(tags[33434], "1/40 sec.");
-    EXPECT_EQ(tags[33437], "f/2.2");
-    EXPECT_EQ(tags[34855], "32");
-    EXPECT_EQ(tags[37386], "4.2 mm");
-    EXPECT_EQ(tags[42036], "iPhone 6 back camera 4.15mm f/2.2");
-    EXPECT_EQ(tags[274], "Top-left");
-    // Nothing beyond the carried items: no GPS, maker notes or thumbnails.
-    for (auto &[tag, value] : tags) {
-        bool carried = tag == 274 || tag == 34665 || tag == 271 || tag == 272 || tag == 305 || tag == 306 ||
-                       tag == 315 || tag == 33432 || tag == 36867 || tag == 36868 || tag == 33434 ||
-                       tag == 33437 || tag == 34855 || tag == 37386 || tag == 42036;
-        EXPECT_TRUE(carried) << "unexpected tag " << tag;
-    }
-    EXPECT_EQ(tags.count(37500), 0u);  // MakerNote
-
+    expect_iphone_facts(tags_of_file(out));
     WCHAR listing[4096];
-    EXPECT_GE(exif_list_carried(out.c_str(), listing, 4096), 10);
-    EXPECT_NE(std::wstring(listing).find(L"271=Apple\n"), std::wstring::npos);
-    EXPECT_EQ(std::wstring(listing).rfind(L"274=Top-left\n", 0), 0u);
+    EXPECT_EQ(exif_list_carried(out.c_str(), listing, 4096), present + 1);
+    std::wstring text = listing;
+    EXPECT_EQ(text.rfind(L"274=Top-left\n", 0), 0u);
+    EXPECT_NE(text.find(L"\n271=Apple\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"\n33437=f/2.2\n"), std::wstring::npos);
+    EXPECT_EQ(exif_list_carried(out.c_str(), listing, 20), 1);  // only whole lines fit
+    EXPECT_STREQ(listing, L"274=Top-left\n");
 }
 
 TEST_F(Files, TurnedPhotoIsSavedUprightWithOrientationOne)
@@ -257,20 +202,29 @@ TEST_F(Files, TurnedPhotoIsSavedUprightWithOrientationOne)
 
 TEST_F(Files, SourcesWithoutExifCarryNothing)
 {
+    // Sources named as PNG, BMP or GIF are not read at all, whatever they hold.
+    std::wstring phone = testdata_path(L"camera/iphone6.jpg");
     std::vector<uint8_t> app1 = {1, 2, 3};
-    EXPECT_EQ(exif_build_carry_over(L"photo.png", &app1), 0);
-    EXPECT_TRUE(app1.empty());
+    for (const wchar_t *name : {L"photo.PNG", L"photo.bmp", L"photo.gif", L"photo.jpeg"}) {
+        ASSERT_TRUE(CopyFileW(phone.c_str(), file(name).c_str(), FALSE));
+        int carried = exif_build_carry_over(file(name).c_str(), &app1);
+        bool excluded = wcscmp(name, L"photo.jpeg") != 0;
+        EXPECT_EQ(carried == 0, excluded) << carried;
+        EXPECT_EQ(app1.empty(), excluded);
+    }
     EXPECT_EQ(exif_build_carry_over(L"", &app1), 0);
     EXPECT_EQ(exif_build_carry_over(nullptr, &app1), 0);
     EXPECT_EQ(exif_build_carry_over(file(L"moved-away.jpg").c_str(), &app1), 0);
     EXPECT_TRUE(app1.empty());
 
-    // A picture loaded from a PNG and saved as JPEG gets no EXIF items at all.
+    // A picture loaded from a PNG and saved as JPEG gets no EXIF block, nor does one from a JPEG without EXIF.
     WCHAR err[kCap];
     Image *img = make_gradient(20, 20, false);
-    ASSERT_TRUE(codec_save(img, file(L"src.png").c_str(), 90, nullptr, err, kCap));
-    ASSERT_TRUE(codec_save(img, file(L"out.jpg").c_str(), 90, file(L"src.png").c_str(), err, kCap));
+    ASSERT_TRUE(codec_save(img, file(L"src.png").c_str(), 90, nullptr, err, kCap)) << err;
+    ASSERT_TRUE(codec_save(img, file(L"out.jpg").c_str(), 90, file(L"src.png").c_str(), err, kCap)) << err;
     EXPECT_FALSE(has_exif_block(file(L"out.jpg")));
+    EXPECT_EQ(exif_build_carry_over(file(L"out.jpg").c_str(), &app1), 0);
+    EXPECT_TRUE(app1.empty());
     image_free(img);
 }
 
@@ -288,7 +242,7 @@ TEST_F(Files, SavingOverTheSourceKeepsItsExif)
     EXPECT_EQ(tags[36867], "2001:04:06 11:51:40");
 }
 
-TEST_F(Files, OrientationOfEveryLandscape)
+TEST_F(Files, OrientationComesFromTheFirstExifBlockBeforeThePixels)
 {
     for (int i = 0; i <= 8; ++i) {
         std::wstring name = L"orientation/Landscape_" + std::to_wstring(i) + L".jpg";
@@ -296,6 +250,38 @@ TEST_F(Files, OrientationOfEveryLandscape)
     }
     EXPECT_EQ(exif_read_orientation(testdata_path(L"camera/olympus_corrupted.jpg").c_str()), 1);
     EXPECT_EQ(exif_read_orientation(L""), 1);
+    EXPECT_EQ(exif_read_orientation(file(L"missing.jpg").c_str()), 1);
+
+    // A 32-bit value counts; an APP1 that is not EXIF is passed over; one after the scan start is not read.
+    std::vector<uint8_t> app1 = jpeg_with_app1(tiff_ifd({{274, 4, 1, 8}}, 0));
+    std::vector<uint8_t> xmp = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x08, 'h', 't', 't', 'p', ':', '/'};
+    xmp.insert(xmp.end(), app1.begin() + 2, app1.end());
+    std::vector<uint8_t> late = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02};
+    late.insert(late.end(), app1.begin() + 2, app1.end());
+    ASSERT_TRUE(write_file_bytes(file(L"long.jpg"), app1.data(), app1.size()));
+    ASSERT_TRUE(write_file_bytes(file(L"xmp.jpg"), xmp.data(), xmp.size()));
+    ASSERT_TRUE(write_file_bytes(file(L"late.jpg"), late.data(), late.size()));
+    EXPECT_EQ(exif_read_orientation(file(L"long.jpg").c_str()), 8);
+    EXPECT_EQ(exif_read_orientation(file(L"xmp.jpg").c_str()), 8);
+    EXPECT_EQ(exif_read_orientation(file(L"late.jpg").c_str()), 1);
+}
+
+TEST_F(Files, ItemsThatWouldOverfillTheBlockAreSkipped)
+{
+    // Artist and Copyright share one 40000-byte text in the source; both copies cannot fit in 65533 bytes.
+    std::vector<uint8_t> tiff = tiff_ifd({{271, 2, 4, 0x00636241}, {315, 2, 40000, 64}, {33432, 2, 40000, 64}}, 0, 64);
+    tiff.resize(64 + 40000, 'a');
+    tiff.back() = 0;
+    std::vector<uint8_t> jpeg = jpeg_with_app1(tiff);
+    ASSERT_TRUE(write_file_bytes(file(L"big.jpg"), jpeg.data(), jpeg.size()));
+    std::vector<uint8_t> app1;
+    EXPECT_EQ(exif_build_carry_over(file(L"big.jpg").c_str(), &app1), 3);
+    EXPECT_LE(app1.size(), 65533u);
+    TagMap tags = tags_of(app1);
+    EXPECT_EQ(tags[271], "Abc");
+    EXPECT_EQ(tags[315].size(), 39999u);
+    EXPECT_EQ(tags.count(33432), 0u);
+    EXPECT_EQ(tags[274], "Top-left");
 }
 
 TEST_F(Files, DamagedCameraExifStillSaves)
