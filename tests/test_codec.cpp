@@ -147,22 +147,33 @@ TEST_F(Codec, CameraPhotosLoadUprightEvenWithDamagedExif)
     image_free(olympus);
 }
 
-TEST_F(Codec, LoadsOnAWorkerThreadWhileTheMainThreadDoes)
+TEST_F(Codec, WorkerThreadsShareTheFactory)
 {
-    Image *worker_img = nullptr;
-    std::thread worker([&] {
-        WCHAR err[kCap];
-        worker_img = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
-    });
+    // Several threads without COM of their own race to create the factory, then keep using it.
+    constexpr int kThreads = 4;
+    Image *loaded[kThreads] = {};
+    int encoded[kThreads] = {};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kThreads; ++i)
+        workers.emplace_back([&, i] {
+            WCHAR err[kCap];
+            loaded[i] = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
+            Blob blob = {};
+            encoded[i] = loaded[i] && codec_encode_mem(loaded[i], L".png", 90, nullptr, &blob, err, kCap);
+            blob_free(&blob);
+        });
     WCHAR err[kCap];
     Image *main_img = codec_load(testdata_path(L"orientation/Landscape_3.jpg").c_str(), err, kCap);
-    worker.join();
-    ASSERT_NE(worker_img, nullptr);
-    ASSERT_NE(main_img, nullptr);
-    EXPECT_EQ(worker_img->width, 800u);
+    for (std::thread &w : workers) w.join();
+    ASSERT_NE(main_img, nullptr) << err;
     EXPECT_EQ(main_img->width, 1800u);
-    image_free(worker_img);
     image_free(main_img);
+    for (int i = 0; i < kThreads; ++i) {
+        ASSERT_NE(loaded[i], nullptr) << i;
+        EXPECT_EQ(loaded[i]->width, 800u);
+        EXPECT_EQ(encoded[i], 1) << i;
+        image_free(loaded[i]);
+    }
 }
 
 TEST_F(Codec, ThumbnailsAreScaledUprightAndNeverBelowSixteen)
@@ -178,6 +189,18 @@ TEST_F(Codec, ThumbnailsAreScaledUprightAndNeverBelowSixteen)
     ASSERT_NE(t, nullptr) << err;
     EXPECT_EQ(t->width, 16u);
     EXPECT_EQ(t->height, 11u);
+    image_free(t);
+
+    // Big pictures are scaled while decoding (half rounds up: 129 * 96 / 192 = 64.5); that path
+    // leaves has_alpha unset, unlike the full decode.
+    Image *big = make_gradient(192, 129, true);
+    ASSERT_TRUE(codec_save(big, file(L"big.png").c_str(), 90, nullptr, err, kCap)) << err;
+    image_free(big);
+    t = codec_load_thumb(file(L"big.png").c_str(), 96, err, kCap);
+    ASSERT_NE(t, nullptr) << err;
+    EXPECT_EQ(t->width, 96u);
+    EXPECT_EQ(t->height, 65u);
+    EXPECT_EQ(t->has_alpha, 0);
     image_free(t);
 
     // Already small: the full decode and the box thumbnail give an exact copy.
@@ -333,18 +356,24 @@ TEST_F(Codec, AFailedSaveLeavesTheExistingFileUntouched)
     ASSERT_TRUE(codec_save(img, target.c_str(), 90, nullptr, err, kCap)) << err;
     std::vector<uint8_t> before = read_file_bytes(target);
 
+    // JPEG cannot hold a side over 65500: the encode fails after the target was chosen.
+    Image *too_wide = make_gradient(70000, 1, false);
+    EXPECT_FALSE(codec_save(too_wide, target.c_str(), 90, nullptr, err, kCap));
+    EXPECT_STREQ(err, L"保存「keep.jpg」失败。\n\n错误码 0x80004005");
+    EXPECT_EQ(read_file_bytes(target), before);
+    image_free(too_wide);
+
     // Another program holds the picture open without letting it be replaced.
     HANDLE holder = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     Image *other = make_gradient(300, 200, true);
     EXPECT_FALSE(codec_save(other, target.c_str(), 50, nullptr, err, kCap));
-    std::wstring msg = err;
-    EXPECT_TRUE(msg == L"无法写入「keep.jpg」。\n\n文件可能正被其它程序打开，或者目录没有写入权限。" ||
-                msg.rfind(L"保存「keep.jpg」失败。", 0) == 0)
-        << msg;
+    const wchar_t *held = L"无法写入「keep.jpg」。\n\n文件可能正被其它程序打开，或者目录没有写入权限。";
+    EXPECT_STREQ(err, held);
     Blob blob = {};
     ASSERT_TRUE(codec_encode_mem(other, L".jpg", 50, nullptr, &blob, err, kCap));
     EXPECT_FALSE(codec_write_blob(target.c_str(), &blob, err, kCap));
+    EXPECT_STREQ(err, held);
     blob_free(&blob);
     CloseHandle(holder);
 

@@ -455,12 +455,11 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
     return hr;
 }
 
-// Encodes into a growable memory stream and copies the bytes out once.
+// Encodes into a growable memory stream and copies the bytes out once; the
+// stream is released here.
 static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality, const WCHAR *exif_src_path,
-                               Blob *blob)
+                               IStream *stream, Blob *blob)
 {
-    IStream *stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return E_OUTOFMEMORY;
     HRESULT hr = encode_to_stream(image, ext, quality, stream, exif_src_path);
     STATSTG stat = {};
     if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
@@ -484,6 +483,12 @@ static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality
     return hr;
 }
 
+static IStream *memory_stream()
+{
+    IStream *stream = nullptr;
+    return SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) ? stream : nullptr;
+}
+
 int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WCHAR *exif_src_path, Blob *blob,
                      WCHAR *err, int err_cap)
 {
@@ -496,7 +501,12 @@ int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WC
         set_err(err, err_cap, L"系统图像组件(WIC)不可用。");
         return 0;
     }
-    HRESULT hr = encode_to_bytes(image, ext, quality, exif_src_path, blob);
+    IStream *stream = memory_stream();
+    if (!stream) {
+        set_err(err, err_cap, L"内存不足，无法进行压缩试算。");
+        return 0;
+    }
+    HRESULT hr = encode_to_bytes(image, ext, quality, exif_src_path, stream, blob);
     if (FAILED(hr)) {
         blob_free(blob);
         set_err(err, err_cap, L"编码失败（错误码 0x%08X）。", (unsigned)hr);
@@ -518,7 +528,8 @@ int codec_save(const Image *image, const WCHAR *path, int quality, const WCHAR *
     clear_err(err, err_cap);
     // Encoded in memory first: the target is replaced only by a complete file.
     Blob blob = {};
-    HRESULT hr = encode_to_bytes(image, ext, quality, exif_src_path, &blob);
+    IStream *stream = memory_stream();
+    HRESULT hr = stream ? encode_to_bytes(image, ext, quality, exif_src_path, stream, &blob) : E_OUTOFMEMORY;
     if (SUCCEEDED(hr)) hr = codec_replace_file(path, blob.data, (size_t)blob.size);
     blob_free(&blob);
     if (FAILED(hr)) {
