@@ -112,6 +112,8 @@ IWICImagingFactory *codec_factory()
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 (void **)&factory)))
         return nullptr;
+    // The factory is free-threaded, so it outlives this call's apartment; the
+    // main thread's apartment keeps COM loaded for the life of the program.
     // Two threads may race to create it: the loser releases its own.
     IWICImagingFactory *prior =
         (IWICImagingFactory *)InterlockedCompareExchangePointer((void *volatile *)&g_wic, factory, nullptr);
@@ -569,10 +571,11 @@ static HRESULT write_temp_file(const WCHAR *temp, const void *bytes, size_t size
 HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size)
 {
     if (!path || !path[0] || !bytes || size == 0 || size > 0x7FFFFFFF) return E_INVALIDARG;
+    // The folder is everything before the name, whichever slash separates them.
+    size_t folder_len = (size_t)(codec_file_part(path) - path);
+    if (folder_len >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     WCHAR folder[MAX_PATH];
-    lstrcpynW(folder, path, MAX_PATH);
-    PathRemoveFileSpecW(folder);
-    if (!folder[0]) lstrcpyW(folder, L".");
+    lstrcpynW(folder, folder_len ? path : L".", folder_len ? (int)folder_len + 1 : 2);
     // Creating the file directly would report a missing folder as "path not found".
     DWORD attributes = GetFileAttributesW(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
