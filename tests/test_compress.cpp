@@ -4,6 +4,8 @@
 #include "compress/compress.h"
 #include "image/resize.h"
 #include "support/test_support.h"
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -144,7 +146,7 @@ TEST_F(Compress, ATargetMetExactlyCountsAsMet)
         else
             image_free(candidate);
     }
-    if (!img) GTEST_SKIP() << "no picture with a whole-KB encoding";
+    ASSERT_NE(img, nullptr) << "no picture with a whole-KB encoding";
     ASSERT_TRUE(run(img, L".png", size / 1024)) << err_;
     EXPECT_EQ(result_.bytes, size);
     EXPECT_EQ(result_.target_missed, 0);
@@ -198,6 +200,66 @@ TEST_F(Compress, MinimumSideStopsAtTheCurrentSize)
     EXPECT_EQ(result_.downscaled, 0);
     EXPECT_GT(result_.bytes, 1024);  // not checked against the limit
     EXPECT_EQ(result_.bytes, size);
+    image_free(img);
+}
+
+TEST_F(Compress, MinimumSideIsCheckedBeforeEachShrink)
+{
+    Image *img = noisy(700, 700);
+    int32_t size = encoded_size(img, L".png", 95);
+    // A factor of about 0.9: the new side is allowed when it equals the minimum, not below it.
+    int kb = (int)(size * 0.81 / 1024);
+    uint32_t side = (uint32_t)(700 * std::sqrt(kb * 1024.0 / size) + 0.5);
+    ASSERT_GT(side, 600u);
+    ASSERT_LT(side, 660u);
+    ASSERT_TRUE(run(img, L".png", kb, true, side)) << err_;
+    ASSERT_GE(trials_.size(), 2u);
+    EXPECT_EQ(trials_[1].width, side);
+    EXPECT_EQ(result_.downscaled, 1);
+    ASSERT_TRUE(run(img, L".png", kb, true, side + 1)) << err_;
+    EXPECT_EQ(qualities(), (std::vector<int>{95, 30}));
+    EXPECT_EQ(result_.width, 700u);
+    EXPECT_EQ(result_.downscaled, 0);
+    EXPECT_EQ(result_.target_missed, 1);
+    image_free(img);
+}
+
+TEST_F(Compress, ShrinkingStopsAfterSevenSteps)
+{
+    // An empty quality range never fits, so every stage shrinks by the fallback 0.8.
+    Image *img = make_gradient(100, 100, false);
+    // 100, 80, 64, 51, 41, 33, 26, 21: the seventh step is still allowed by a minimum side of 21.
+    CompressParams params = {100, 1, 21, 96, 95};
+    blob_.data = (uint8_t *)malloc(4);  // emptied on entry
+    blob_.size = 4;
+    EXPECT_FALSE(compress_run(img, L".jpg", &params, nullptr, &result_, &blob_, err_, kCap));
+    EXPECT_STREQ(err_, L"压缩失败：无法在保持可读画质的前提下达到目标体积。");
+    EXPECT_EQ(blob_.data, nullptr);
+    EXPECT_EQ(blob_.size, 0);
+    EXPECT_TRUE(trials_.empty());
+    // With 22 the seventh step is refused and the sixth size is kept.
+    params.min_side = 22;
+    ASSERT_TRUE(compress_run(img, L".jpg", &params, nullptr, &result_, &blob_, err_, kCap)) << err_;
+    EXPECT_EQ(result_.width, 26u);
+    EXPECT_EQ(result_.quality, 96u);
+    EXPECT_EQ(result_.target_missed, 1);
+    EXPECT_EQ(result_.downscaled, 1);
+    image_free(img);
+}
+
+TEST_F(Compress, FailedEncodingsShrinkByTheFallbackOrReportTheCodecMessage)
+{
+    Image *img = make_gradient(70000, 1, false);  // too wide for a JPEG
+    ASSERT_FALSE(run(img, L".jpg", 1000, false));
+    EXPECT_EQ(std::wstring(err_).rfind(L"编码失败（错误码 0x", 0), 0u) << err_;
+    EXPECT_EQ(qualities(), (std::vector<int>{62, 30}));
+    EXPECT_EQ(blob_.size, 0);
+    ASSERT_TRUE(run(img, L".jpg", 1000, true, 1)) << err_;
+    EXPECT_EQ(trials_[0].bytes, -1);
+    EXPECT_EQ(trials_[1].width, 56000u);
+    EXPECT_EQ(result_.width, 56000u);
+    EXPECT_EQ(result_.quality, 95u);
+    EXPECT_EQ(result_.target_missed, 0);
     image_free(img);
 }
 
