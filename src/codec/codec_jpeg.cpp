@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <jpeglib.h>
 
 namespace {
@@ -24,6 +25,7 @@ int jpeg_encode_raw(const Image *image, int quality, const uint8_t *app1, size_t
                     unsigned long *out_size)
 {
     jpeg_compress_struct cinfo;
+    memset(&cinfo, 0, sizeof cinfo);
     JpegError err;
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = on_jpeg_error;
@@ -31,6 +33,9 @@ int jpeg_encode_raw(const Image *image, int quality, const uint8_t *app1, size_t
     *out = nullptr;
     *out_size = 0;
     if (setjmp(err.jump)) {
+        // A grown output buffer is known only to the destination, which hands it
+        // over when terminated; *out may point at an already freed first buffer.
+        if (cinfo.dest && *out) cinfo.dest->term_destination(&cinfo);
         jpeg_destroy_compress(&cinfo);
         free(*out);
         *out = nullptr;
