@@ -69,6 +69,13 @@ DWORD run_serving(const std::wstring &exe, const std::wstring &args)
     return code;
 }
 
+int collect(std::vector<std::wstring> &args, WCHAR *out[kCliMaxPaths])
+{
+    std::vector<WCHAR *> argv;
+    for (auto &a : args) argv.push_back(&a[0]);
+    return cli_collect_from_args((int)argv.size(), argv.data(), out);
+}
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override
@@ -273,10 +280,8 @@ TEST(CommandLine, TakesPicturesSkipsTheRestAndStopsAt32)
     args.insert(args.begin() + 1, dir + L"\\missing.jpg");
     args.insert(args.begin() + 1, L"");
 
-    std::vector<WCHAR *> argv;
-    for (auto &a : args) argv.push_back(&a[0]);
     WCHAR *out[kCliMaxPaths];
-    int n = cli_collect_from_args((int)argv.size(), argv.data(), out);
+    int n = collect(args, out);
     EXPECT_EQ(n, 32);
     EXPECT_EQ(std::wstring(out[0]), dir + L"\\pic0.JPG");
     EXPECT_EQ(std::wstring(out[31]), dir + L"\\pic31.png");
@@ -291,10 +296,8 @@ TEST(CommandLine, RelativePathsBecomeFullPaths)
     GetCurrentDirectoryW(MAX_PATH, old_cwd);
     ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
     std::vector<std::wstring> args = {L"Veldmoor.exe", L"shot.jpg", L"./shot.jpg"};
-    std::vector<WCHAR *> argv;
-    for (auto &a : args) argv.push_back(&a[0]);
     WCHAR *out[kCliMaxPaths];
-    int n = cli_collect_from_args((int)argv.size(), argv.data(), out);
+    int n = collect(args, out);
     SetCurrentDirectoryW(old_cwd);
     ASSERT_EQ(n, 2);
     EXPECT_EQ(std::wstring(out[0]), dir + L"\\shot.jpg");
@@ -311,10 +314,8 @@ TEST(CommandLine, AFolderContributesOnePictureFromInside)
     write_file_bytes(dir + L"\\img2.jpg", "x", 1);
     std::wstring empty = temp_dir_create(L"cliempty");
     std::vector<std::wstring> args = {L"Veldmoor.exe", dir, empty};
-    std::vector<WCHAR *> argv;
-    for (auto &a : args) argv.push_back(&a[0]);
     WCHAR *out[kCliMaxPaths];
-    ASSERT_EQ(cli_collect_from_args((int)argv.size(), argv.data(), out), 1);
+    ASSERT_EQ(collect(args, out), 1);
     EXPECT_EQ(std::wstring(out[0]), dir + L"\\img2.jpg");
     temp_dir_remove(dir);
     temp_dir_remove(empty);

@@ -1,6 +1,7 @@
 // Loading, thumbnails, encoding and saving through the codec front end.
 #include <gtest/gtest.h>
 #include "codec/codec.h"
+#include "support/codec_fixture.h"
 #include "support/test_support.h"
 #include <cmath>
 #include <cstring>
@@ -11,20 +12,9 @@ namespace {
 
 constexpr int kCap = 600;
 
-class Codec : public ::testing::Test {
+class Codec : public CodecFolderTest {
 protected:
-    void SetUp() override
-    {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        dir_ = temp_dir_create(L"codec");
-    }
-    void TearDown() override
-    {
-        temp_dir_remove(dir_);
-        codec_shutdown();
-        CoUninitialize();
-    }
-    std::wstring file(const wchar_t *name) const { return dir_ + L"\\" + name; }
+    Codec() : CodecFolderTest(L"codec") {}
 
     std::wstring load_error(const std::wstring &path)
     {
@@ -34,8 +24,6 @@ protected:
         image_free(img);
         return err;
     }
-
-    std::wstring dir_;
 };
 
 double mean_abs_diff(const Image *a, const Image *b)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include "codec/codec.h"
 #include "codec/exif.h"
+#include "support/codec_fixture.h"
 #include "support/test_support.h"
 #include <libexif/exif-data.h>
 #include <cstring>
@@ -15,21 +16,9 @@ namespace {
 
 constexpr int kCap = 600;
 
-class Files : public ::testing::Test {
+class Files : public CodecFolderTest {
 protected:
-    void SetUp() override
-    {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        dir_ = temp_dir_create(L"exif");
-    }
-    void TearDown() override
-    {
-        temp_dir_remove(dir_);
-        codec_shutdown();
-        CoUninitialize();
-    }
-    std::wstring file(const wchar_t *name) const { return dir_ + L"\\" + name; }
-    std::wstring dir_;
+    Files() : CodecFolderTest(L"exif") {}
 };
 
 using TagMap = std::map<unsigned, std::string>;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include "codec/codec.h"
 #include "codec/codec_webp.h"
+#include "support/codec_fixture.h"
 #include "support/test_support.h"
 #include <algorithm>
 #include <cstdlib>
@@ -11,21 +12,9 @@ namespace {
 
 constexpr int kCap = 600;
 
-class Webp : public ::testing::Test {
+class Webp : public CodecFolderTest {
 protected:
-    void SetUp() override
-    {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // the PNG sample goes through WIC
-        dir_ = temp_dir_create(L"webp");
-    }
-    void TearDown() override
-    {
-        temp_dir_remove(dir_);
-        codec_shutdown();
-        CoUninitialize();
-    }
-    std::wstring file(const wchar_t *name) const { return dir_ + L"\\" + name; }
-    std::wstring dir_;
+    Webp() : CodecFolderTest(L"webp") {}
 };
 
 std::vector<uint8_t> encode(const Image *img, int quality)
