@@ -125,6 +125,7 @@ TEST_F(MainWindow, CreationSetsUpTheWindowAndTheRecord)
 
 TEST_F(MainWindow, DestructionReleasesEverythingAndPostsQuit)
 {
+    NEEDS_TESTDATA();
     app_load(&g_app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
     ASSERT_NE(g_app.image, nullptr);
     DestroyWindow(g_app.hwnd);
@@ -139,6 +140,7 @@ TEST_F(MainWindow, DestructionReleasesEverythingAndPostsQuit)
 
 TEST_F(MainWindow, LoadingAPictureFillsRecordQueueAndTitle)
 {
+    NEEDS_TESTDATA();
     std::wstring path = testdata_path(L"orientation/Landscape_1.jpg");
     app_load(&g_app, path.c_str());
     ASSERT_NE(g_app.image, nullptr);
@@ -162,6 +164,7 @@ TEST_F(MainWindow, LoadingAPictureFillsRecordQueueAndTitle)
 
 TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)
 {
+    NEEDS_TESTDATA();
     std::wstring dir = temp_dir_create(L"appload");
     std::wstring bad = dir + L"\\broken.png";
     ASSERT_TRUE(write_file_bytes(bad, "\x89PNG\r\n\x1a\n\0\0", 10));
@@ -187,6 +190,7 @@ TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)
 
 TEST_F(MainWindow, EmptyPathClearsThePictureButKeepsTheName)
 {
+    NEEDS_TESTDATA();
     app_load(&g_app, testdata_path(L"orientation/Landscape_2.jpg").c_str());
     ASSERT_NE(g_app.image, nullptr);
     app_load_no_queue(&g_app, L"");
@@ -211,6 +215,7 @@ TEST_F(MainWindow, BrowseHintFollowsTheQueueCount)
 
 TEST_F(MainWindow, CopyDataAcceptsOnlyWellFormedBlocks)
 {
+    NEEDS_TESTDATA();
     std::wstring path = testdata_path(L"orientation/Landscape_3.jpg");
     WCHAR *paths[1] = {&path[0]};
     uint8_t *block;
@@ -378,6 +383,7 @@ protected:
 
 TEST_F(SecondInstance, HandsTwoPathsToTheFirstAndEnds)
 {
+    NEEDS_TESTDATA();
     std::wstring dir = temp_dir_create(L"handover");
     std::wstring other = dir + L"\\other.jpg";
     ASSERT_TRUE(CopyFileW(testdata_path(L"camera/nikon_e950.jpg").c_str(), other.c_str(), FALSE));
@@ -395,6 +401,7 @@ TEST_F(SecondInstance, HandsTwoPathsToTheFirstAndEnds)
 
 TEST_F(SecondInstance, RefusedBlocksStillEndTheSenderWithZero)
 {
+    NEEDS_TESTDATA();
     std::wstring photo = testdata_path(L"orientation/Landscape_5.jpg");
     std::wstring sender = build_dir_file(L"tests\\handover_sender.exe");
     for (const wchar_t *kind : {L"version2", L"count0", L"short", L"offset"}) {

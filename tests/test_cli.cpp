@@ -67,6 +67,7 @@ std::wstring in_quotes(const std::wstring &s)
 
 TEST(CliInfo, ReportsUprightSizeAndTransparency)
 {
+    NEEDS_TESTDATA();
     CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"orientation/Landscape_6.jpg")));
     EXPECT_EQ(r.code, 0u);
     EXPECT_EQ(r.out, "1800x1200 alpha=0\n");
@@ -87,6 +88,7 @@ TEST(CliInfo, ReportsUprightSizeAndTransparency)
 
 TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
 {
+    NEEDS_TESTDATA();
     CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"camera/iphone13.HEIC")));
     EXPECT_EQ(r.code, 1u);
     EXPECT_TRUE(r.out.empty());
@@ -95,6 +97,7 @@ TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
 
 TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
 {
+    NEEDS_TESTDATA();
     std::wstring dir = temp_dir_create(L"cliconv");
     std::wstring png = dir + L"\\out.png";
     CliRun r = run_cli(L"convert " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(png));
@@ -121,6 +124,7 @@ TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
 
 TEST(CliEngine, ResizeThumbAndExifWorkFromOutside)
 {
+    NEEDS_TESTDATA();
     std::wstring dir = temp_dir_create(L"cliengine");
     std::wstring small = dir + L"\\small.png", thumb = dir + L"\\thumb.png", copy = dir + L"\\copy.jpg";
     CliRun r = run_cli(L"resize " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(small) +
@@ -145,6 +149,7 @@ TEST(CliEngine, ResizeThumbAndExifWorkFromOutside)
 
 TEST(CliEngine, QueueListsTheFolderInNaturalOrder)
 {
+    NEEDS_TESTDATA();
     CliRun r = run_cli(L"queue " + in_quotes(testdata_path(L"orientation/Landscape_3.jpg")));
     ASSERT_EQ(r.code, 0u);
     std::vector<std::string> lines;
@@ -160,6 +165,7 @@ TEST(CliEngine, QueueListsTheFolderInNaturalOrder)
 
 TEST(CliEngine, CompressStaysUnderTheLimitAndSaysHow)
 {
+    NEEDS_TESTDATA();
     std::wstring dir = temp_dir_create(L"clicompress");
     std::wstring out = dir + L"\\small.jpg";
     CliRun r = run_cli(L"compress " + in_quotes(testdata_path(L"camera/iphone6.jpg")) + L" " + in_quotes(out) +

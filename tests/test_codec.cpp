@@ -49,6 +49,7 @@ Image *solid(uint32_t w, uint32_t h, uint8_t b, uint8_t g, uint8_t r, uint8_t a)
 
 TEST_F(Codec, LoadMessagesNameTheFileAndTheCause)
 {
+    NEEDS_TESTDATA();
     EXPECT_EQ(load_error(file(L"a.png")), L"找不到文件「a.png」。");
     EXPECT_EQ(load_error(dir_ + L"\\nofolder\\b.jpg"), L"找不到文件「b.jpg」。");
 
@@ -98,6 +99,7 @@ TEST_F(Codec, MessagesAreCutToTheBufferAndAlwaysTerminated)
 
 TEST_F(Codec, EveryOrientationLoadsUprightWithTheSamePixels)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     Image *reference = codec_load(testdata_path(L"orientation/Landscape_1.jpg").c_str(), err, kCap);
     ASSERT_NE(reference, nullptr) << err;
@@ -121,6 +123,7 @@ TEST_F(Codec, EveryOrientationLoadsUprightWithTheSamePixels)
 
 TEST_F(Codec, CameraPhotosLoadUprightEvenWithDamagedExif)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     Image *canon = codec_load(testdata_path(L"camera/canon_sx60_orient6.jpg").c_str(), err, kCap);
     ASSERT_NE(canon, nullptr) << err;
@@ -137,6 +140,7 @@ TEST_F(Codec, CameraPhotosLoadUprightEvenWithDamagedExif)
 
 TEST_F(Codec, WorkerThreadsShareTheFactory)
 {
+    NEEDS_TESTDATA();
     // Several threads without COM of their own race to create the factory, then keep using it.
     constexpr int kThreads = 4;
     Image *loaded[kThreads] = {};
@@ -166,6 +170,7 @@ TEST_F(Codec, WorkerThreadsShareTheFactory)
 
 TEST_F(Codec, ThumbnailsAreScaledUprightAndNeverBelowSixteen)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     Image *t = codec_load_thumb(testdata_path(L"camera/canon_sx60_orient6.jpg").c_str(), 96, err, kCap);
     ASSERT_NE(t, nullptr) << err;
@@ -268,6 +273,7 @@ TEST_F(Codec, UnknownOrMissingExtensionEncodesJpeg)
 
 TEST_F(Codec, JpegQualityChangesSizeAndIsClamped)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     Image *photo = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
     ASSERT_NE(photo, nullptr) << err;

@@ -112,6 +112,7 @@ TEST_F(Compress, SearchFindsTheHighestFittingQuality)
 
 TEST_F(Compress, MidRangeTargetPicksTheBestQualityUnderIt)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     Image *photo = codec_load(testdata_path(L"camera/nikon_e950.jpg").c_str(), err, kCap);
     ASSERT_NE(photo, nullptr) << err;
@@ -286,6 +287,7 @@ TEST_F(Compress, WebpUsesTheSameSearch)
 
 TEST_F(Compress, RealPhotosEndAtOrUnderTheLimit)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     for (const wchar_t *name : {L"camera/iphone6.jpg", L"camera/canon_sx60_orient6.jpg"}) {
         std::wstring path = testdata_path(name);

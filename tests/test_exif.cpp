@@ -125,6 +125,7 @@ void expect_iphone_facts(const TagMap &tags)
 
 TEST_F(Files, PhonePhotoCarriesItsCameraFacts)
 {
+    NEEDS_TESTDATA();
     std::wstring src = testdata_path(L"camera/iphone6.jpg");
     TagMap source = tags_of_file(src);
     int present = 0;
@@ -164,6 +165,7 @@ TEST_F(Files, PhonePhotoCarriesItsCameraFacts)
 
 TEST_F(Files, TurnedPhotoIsSavedUprightWithOrientationOne)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     std::wstring src = testdata_path(L"camera/canon_sx60_orient6.jpg");
     Image *img = codec_load(src.c_str(), err, kCap);
@@ -191,6 +193,7 @@ TEST_F(Files, TurnedPhotoIsSavedUprightWithOrientationOne)
 
 TEST_F(Files, SourcesWithoutExifCarryNothing)
 {
+    NEEDS_TESTDATA();
     // Sources named as PNG, BMP or GIF are not read at all, whatever they hold.
     std::wstring phone = testdata_path(L"camera/iphone6.jpg");
     std::vector<uint8_t> app1 = {1, 2, 3};
@@ -219,6 +222,7 @@ TEST_F(Files, SourcesWithoutExifCarryNothing)
 
 TEST_F(Files, SavingOverTheSourceKeepsItsExif)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     std::wstring photo = file(L"nikon.jpg");
     ASSERT_TRUE(CopyFileW(testdata_path(L"camera/nikon_e950.jpg").c_str(), photo.c_str(), FALSE));
@@ -233,6 +237,7 @@ TEST_F(Files, SavingOverTheSourceKeepsItsExif)
 
 TEST_F(Files, OrientationComesFromTheFirstExifBlockBeforeThePixels)
 {
+    NEEDS_TESTDATA();
     for (int i = 0; i <= 8; ++i) {
         std::wstring name = L"orientation/Landscape_" + std::to_wstring(i) + L".jpg";
         EXPECT_EQ(exif_read_orientation(testdata_path(name.c_str()).c_str()), i == 0 ? 1 : i) << i;
@@ -275,6 +280,7 @@ TEST_F(Files, ItemsThatWouldOverfillTheBlockAreSkipped)
 
 TEST_F(Files, DamagedCameraExifStillSaves)
 {
+    NEEDS_TESTDATA();
     WCHAR err[kCap];
     std::wstring src = testdata_path(L"camera/olympus_corrupted.jpg");
     Image *img = codec_load(src.c_str(), err, kCap);

@@ -8,7 +8,8 @@ mkdir -p "$outdir"
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 veldmoor_start_xvfb
 
-photo=../shared/testdata/orientation/Landscape_1.jpg
+source "$(dirname "$0")/testdata.sh"
+photo=$testdata/orientation/Landscape_1.jpg
 wine "$exe" "$photo" </dev/null >"$outdir/stdout.txt" 2>&1 &
 pid=$!
 

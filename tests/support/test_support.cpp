@@ -3,14 +3,50 @@
 #include <shellapi.h>
 #include <cstdio>
 
+static std::wstring env_text(const wchar_t *name)
+{
+    WCHAR value[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(value, n) : std::wstring();
+}
+
+std::wstring testdata_dir()
+{
+    std::wstring dir = env_text(L"VELDMOOR_TESTDATA");
+    if (dir.empty()) dir = L"..\\shared\\testdata";
+    if (dir[0] == L'/') dir = L"Z:" + dir;  // a host path, as the test script passes it
+    for (auto &c : dir)
+        if (c == L'/') c = L'\\';
+    WCHAR full[MAX_PATH];
+    DWORD n = GetFullPathNameW(dir.c_str(), MAX_PATH, full, nullptr);
+    return n > 0 && n < MAX_PATH ? std::wstring(full) : dir;
+}
+
+bool testdata_present()
+{
+    DWORD attr = GetFileAttributesW(testdata_dir().c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool testdata_required()
+{
+    return env_text(L"VELDMOOR_REQUIRE_TESTDATA") == L"1";
+}
+
+std::string testdata_where()
+{
+    std::wstring dir = testdata_dir();
+    char utf8[MAX_PATH * 3];
+    int n = WideCharToMultiByte(CP_UTF8, 0, dir.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+    return n > 0 ? std::string(utf8) : std::string("?");
+}
+
 std::wstring testdata_path(const wchar_t *relative)
 {
-    WCHAR full[MAX_PATH];
-    std::wstring rel = std::wstring(L"..\\shared\\testdata\\") + relative;
-    for (auto &c : rel)
+    std::wstring path = testdata_dir() + L"\\" + relative;
+    for (auto &c : path)
         if (c == L'/') c = L'\\';
-    GetFullPathNameW(rel.c_str(), MAX_PATH, full, nullptr);
-    return full;
+    return path;
 }
 
 std::wstring temp_dir_create(const wchar_t *tag)

@@ -4,10 +4,26 @@
 #include <string>
 #include <vector>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include "image/image.h"
 
-// Absolute Windows path of a file under ../shared/testdata.
+// The real-photo folder: $VELDMOOR_TESTDATA (a Unix or Windows path) or ../shared/testdata.
+std::wstring testdata_dir();
+bool testdata_present();
+// Absolute Windows path of a file under the real-photo folder.
 std::wstring testdata_path(const wchar_t *relative);
+
+// Real-photo tests skip, with one line saying where the pictures are expected,
+// when the folder is absent; VELDMOOR_REQUIRE_TESTDATA=1 turns that into a failure.
+#define NEEDS_TESTDATA()                                                                  \
+    do {                                                                                  \
+        if (!testdata_present()) {                                                        \
+            if (testdata_required()) FAIL() << "test pictures missing: " << testdata_where(); \
+            GTEST_SKIP() << "test pictures not found at " << testdata_where();            \
+        }                                                                                 \
+    } while (0)
+bool testdata_required();
+std::string testdata_where();
 // A fresh, empty folder under the system temp folder; removed by temp_dir_remove.
 std::wstring temp_dir_create(const wchar_t *tag);
 void temp_dir_remove(const std::wstring &dir);

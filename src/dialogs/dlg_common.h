@@ -1,0 +1,14 @@
+// Pieces shared by the export and batch dialogs.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+// Compression targets offered as chips, in KB, with their chip texts.
+static constexpr int32_t kKB[] = {100, 200, 500, 1024, 2048, 5120};
+static constexpr const WCHAR *kKBName[] = {L"100 KB", L"200 KB", L"500 KB", L"1 MB", L"2 MB", L"5 MB"};
+static_assert(sizeof kKB / sizeof kKB[0] == sizeof kKBName / sizeof kKBName[0]);
+
+static constexpr COLORREF kDlgOutline = RGB(46, 46, 52);
+
+// A filled rounded rectangle; its 1-pixel outline is kDlgOutline when outlined, else the fill.
+void drrect(HDC dc, const RECT &rect, int radius, COLORREF fill, bool outlined);
