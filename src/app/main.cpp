@@ -1,6 +1,7 @@
 // Start-up, the main window's life cycle and loading pictures.
 #include "app/app.h"
 #include "codec/codec.h"
+#include "dialogs/dialog.h"
 #include "files/files.h"
 #include "files/nav.h"
 #include "shell/modal.h"
@@ -120,6 +121,7 @@ int app_main(HINSTANCE instance)
         exit_code = message_loop();
     }
 
+    ex_wait_orphans();
     codec_shutdown();
     CoUninitialize();
     Gdiplus::GdiplusShutdown(g_gdipToken);
