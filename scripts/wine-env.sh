@@ -38,4 +38,10 @@ veldmoor_warm_wine() {
   # test processes start in milliseconds and ctest's pipes are not held open.
   wineserver -p 2>/dev/null || true  # refuses when one already runs: that one is used
   wine wineboot </dev/null >/dev/null 2>&1 || true
+  # No window manager runs on Xvfb: Wine would wait 2 s for one whenever a window
+  # with a caption (the dialogs) is hidden, unless windows are left unmanaged.
+  if [ ! -f "$WINEPREFIX/.veldmoor-unmanaged" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.veldmoor-unmanaged"
+  fi
 }

@@ -577,20 +577,22 @@ static void store_choices(const ExportState *s, App *app)
     app->export_format = (int32_t)s->format;
 }
 
-static void run_modal_loop(ExportState *s)
+// Returns 1 and the exit code when a quit request ended the loop.
+static int run_modal_loop(ExportState *s, int *quit_code)
 {
     MSG msg;
     while (IsWindow(s->hwnd)) {
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got <= 0) {
-            // A quit request ends this loop as a cancel and goes on to the main loop.
-            if (got == 0) PostQuitMessage((int)msg.wParam);
+            // Closed as by cancel; a quit request is passed on to the main loop.
             if (IsWindow(s->hwnd)) ex_finish(s, 0);
-            break;
+            *quit_code = (int)msg.wParam;
+            return got == 0;
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    return 0;
 }
 
 int dlg_run_export(App *app, int mode, int target_kb, int format)
@@ -622,12 +624,14 @@ int dlg_run_export(App *app, int mode, int target_kb, int format)
     if (app->hwnd) EnableWindow(app->hwnd, FALSE);
     ShowWindow(s->hwnd, SW_SHOW);
     UpdateWindow(s->hwnd);
-    run_modal_loop(s);
+    int quit_code = 0;
+    int quit = run_modal_loop(s, &quit_code);
     if (app->hwnd) {
         EnableWindow(app->hwnd, TRUE);
         SetForegroundWindow(app->hwnd);
     }
     modal_leave();
+    if (quit) PostQuitMessage(quit_code);
 
     if (s->token) ex_teardown(s);  // the window went some other way
     uint32_t result = s->result;
