@@ -273,8 +273,10 @@ static void paint_status(ExportState *s, HDC dc, RECT r)
 
 static void paint_estimate(ExportState *s, HDC dc, const WCHAR *fmt_name)
 {
-    const RECT &b = s->rc_est;
-    drrect(dc, b, S(s, 6), kEstimateFill, true);
+    drrect(dc, s->rc_est, S(s, 6), kEstimateFill, true);
+    // Text keeps to the top of a tall box (convert mode) as in the smallest one.
+    RECT b = s->rc_est;
+    if (b.bottom - b.top > S(s, 52)) b.bottom = b.top + S(s, 52);
     RECT details = rect(b.left + S(s, 14), b.top + S(s, 26), b.right, b.bottom);
     WCHAR line[160];
     if (s->est_valid) {
