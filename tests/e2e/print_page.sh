@@ -23,7 +23,7 @@ trap cleanup EXIT
 
 # Runs the helper, answers the print dialog with a key, echoes the exit code.
 print_with_key() {
-  wine "$helper" "$(winepath -w "$picture")" </dev/null >"$outdir/print_$1.txt" 2>&1 &
+  wine "$helper" print "$(winepath -w "$picture")" </dev/null >"$outdir/print_$1.txt" 2>&1 &
   local pid=$! dlg=""
   for _ in $(seq 100); do
     dlg=$(xdotool search --name '^Print$' 2>/dev/null | head -1)
