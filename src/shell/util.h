@@ -19,8 +19,6 @@ void util_default_save_name(const WCHAR *source_name, const WCHAR *op, WCHAR *bu
 int util_save_dialog(App *app, WCHAR *buffer, int capacity, const WCHAR *op);
 int util_recycle_file(HWND owner, const WCHAR *path);
 int util_print_image(App *app, const Image *image);
-// Where a w x h picture goes on a W x H printable area: fitted, centred.
-RECT util_print_place(int page_w, int page_h, int w, int h);
 int util_show_about(App *app);
 // The About text with the product name and version filled in.
 void util_about_text(WCHAR *buffer, int capacity);

@@ -42,7 +42,8 @@ struct GraphicsGuard {
 };
 }  // namespace
 
-RECT util_print_place(int page_w, int page_h, int w, int h)
+// Fitted to the printable area and centred; small pictures are enlarged.
+static RECT print_place(int page_w, int page_h, int w, int h)
 {
     double s = std::min((double)page_w / w, (double)page_h / h);
     int dw = (int)(w * s + 0.5), dh = (int)(h * s + 0.5);
@@ -70,7 +71,7 @@ static bool draw_page(HDC dc, GpBitmap *bitmap, int w, int h)
 {
     int page_w = GetDeviceCaps(dc, HORZRES), page_h = GetDeviceCaps(dc, VERTRES);
     if (page_w <= 0 || page_h <= 0 || w <= 0 || h <= 0) return false;
-    RECT at = util_print_place(page_w, page_h, w, h);
+    RECT at = print_place(page_w, page_h, w, h);
     GraphicsGuard graphics;
     if (GdipCreateFromHDC(dc, &graphics.g) != Gdiplus::Ok) return false;
     // Without a unit GDI+ measures a printer in 1/100 inch, not in its dots.
