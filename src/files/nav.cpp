@@ -120,18 +120,24 @@ int nav_delete_current(App *app)
 
     int index = files_path_in_queue(app, path);
     bool shown = index >= 0 && index == app->queue_index;
-    if (shown || !_wcsicmp(app->file_path, path)) app_load_no_queue(app, L"");  // let go of the file
+    bool held = shown || !_wcsicmp(app->file_path, path);
+    if (held) app_load_no_queue(app, L"");  // let go of the file
     if (!util_recycle_file(app->hwnd, path)) {
         ui_set_status(app, L"删除失败：%s", name);
-        if (index >= 0 && shown) nav_goto(app, index);
+        if (held) app_load_no_queue(app, path);
         return 0;
     }
-    if (index < 0) {  // the queue was rebuilt meanwhile: the file is gone, nothing to take out
-        ui_set_status(app, L"已把 %s 放进回收站（剩 %d 张）", name, app->queue_count);
+    if (index >= 0) {
+        queue_remove(app, index);
+        after_removal(app, index, shown, name);
         return 1;
     }
-    queue_remove(app, index);
-    after_removal(app, index, shown, name);
+    // The queue was rebuilt meanwhile: nothing to take out of it.
+    if (held) {
+        app->file_name[0] = app->file_path[0] = 0;
+        util_set_title(app);
+    }
+    ui_set_status(app, L"已把 %s 放进回收站（剩 %d 张）", name, app->queue_count);
     return 1;
 }
 

@@ -12,10 +12,12 @@ if ! lpstat -d 2>/dev/null | grep -q ': PDF$' || ! command -v pdftoppm >/dev/nul
   echo "SKIP: no default PDF printer (scripts/test.sh sets one up)"
   exit 77
 fi
+# cups-pdf writes into the job owner's home from the user database, whatever $HOME says.
+pdfdir=$(getent passwd "$(id -un)" | cut -d: -f6)/PDF
 tag=vprint_$$
 picture="$outdir/$tag.png"
 convert -size 200x300 xc:red \( -size 200x300 xc:none \) \( -size 200x300 xc:blue \) +append "PNG32:$picture"
-trap 'rm -f "$HOME/PDF/$tag".* "$picture"' EXIT
+trap 'rm -f "$pdfdir/$tag".* "$picture"' EXIT
 
 print_with_key() {  # answers the dialog with a key; prints the helper's exit code
   wine "$helper" "$(winepath -w "$picture")" </dev/null >"$outdir/$tag.txt" 2>&1 &
@@ -33,14 +35,14 @@ print_with_key() {  # answers the dialog with a key; prints the helper's exit co
 
 [ "$(print_with_key Escape)" = 4 ] || { echo "FAIL: Escape in the print dialog did not cancel"; exit 1; }
 sleep 3
-ls "$HOME/PDF/$tag".*pdf >/dev/null 2>&1 && { echo "FAIL: a cancelled print produced a PDF"; exit 1; }
+ls "$pdfdir/$tag".*pdf >/dev/null 2>&1 && { echo "FAIL: a cancelled print produced a PDF"; exit 1; }
 [ "$(print_with_key Return)" = 3 ] || { echo "FAIL: not printed: $(cat "$outdir/$tag.txt")"; exit 1; }
 pdf=""
 for _ in $(seq 60); do
-  pdf=$(ls "$HOME/PDF/$tag".*pdf 2>/dev/null | head -1) && [ -n "$pdf" ] && break
+  pdf=$(ls "$pdfdir/$tag".*pdf 2>/dev/null | head -1) && [ -n "$pdf" ] && break
   sleep 0.5
 done
-[ -n "$pdf" ] || { echo "FAIL: no PDF in $HOME/PDF"; exit 1; }
+[ -n "$pdf" ] || { echo "FAIL: no PDF in $pdfdir"; exit 1; }
 sleep 1
 [ "$(pdfinfo "$pdf" | awk '/^Pages:/ {print $2}')" = 1 ] || { echo "FAIL: expected one page"; exit 1; }
 pdftoppm -r 40 -singlefile "$pdf" "$outdir/page" || exit 1
