@@ -10,11 +10,11 @@ static constexpr WCHAR kOnlyOne[] = L"这个目录里只有这一张图片";
 static constexpr WCHAR kNothingOpen[] = L"还没有打开图片";
 static constexpr int kSlideshowSeconds = 2;
 
-static int wrap_index(int index, int count)
+// Same result as adding or subtracting count until inside, without the loop.
+static int wrap_index(long long index, int count)
 {
-    while (index < 0) index += count;
-    while (index >= count) index -= count;
-    return index;
+    index %= count;
+    return (int)(index < 0 ? index + count : index);
 }
 
 // Shows entry index (already wrapped) unless it is the picture on screen.
@@ -45,7 +45,7 @@ int nav_step(App *app, int delta)
         status_too_few(app);
         return 0;
     }
-    show_entry(app, wrap_index(app->queue_index + delta, app->queue_count));
+    show_entry(app, wrap_index((long long)app->queue_index + delta, app->queue_count));
     return 1;
 }
 
@@ -176,7 +176,7 @@ void CALLBACK play_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time)
     if (app->queue_count < 2)
         status_too_few(app);
     else
-        show_entry(app, wrap_index(app->queue_index + 1, app->queue_count));
+        show_entry(app, wrap_index((long long)app->queue_index + 1, app->queue_count));
     running = 0;
 }
 
