@@ -265,6 +265,7 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
             DestroyWindow(hwnd);
             return 0;
         }
+        if (nav_key(app, wp)) return 0;
         break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Opens the fourth of five pictures in the real program, pages with Right three
+# times (wrapping from the last to the first), then deletes with Delete and
+# "y": the shown file goes to the recycle bin and the next one is shown.
+set -u
+exe=$1
+outdir=$2
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+veldmoor_start_xvfb
+dir="$outdir/page_and_delete_$$"
+tag=vnav$$
+trash=${XDG_DATA_HOME:-$HOME/.local/share}/Trash
+mkdir -p "$dir"
+for i in 1 2 3 4 5; do convert -size 64x48 "xc:rgb($((i * 40)),90,160)" "$dir/${tag}_$i.png"; done
+pid=""
+trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$dir" "$trash/files/${tag}_"* "$trash/info/${tag}_"*' EXIT
+
+find_window() {  # prints the id of the window titled $1, or fails the test
+  for _ in $(seq 75); do
+    xdotool search --name "^$1\$" 2>/dev/null | head -1 | grep . && return 0
+    sleep 0.2
+  done
+  echo "FAIL: no window titled '$1'" >&2
+  exit 1
+}
+
+wine "$exe" "$(winepath -w "$dir/${tag}_4.png")" </dev/null >"$outdir/page_and_delete.txt" 2>&1 &
+pid=$!
+win=$(find_window "${tag}_4\.png - Veldmoor") || exit 1
+xdotool windowactivate --sync "$win" >/dev/null 2>&1
+for expected in 5 1 2; do
+  xdotool key --window "$win" Right 2>/dev/null
+  find_window "${tag}_$expected\.png - Veldmoor" >/dev/null
+done
+xdotool key --window "$win" Delete 2>/dev/null
+box=$(find_window '删除图片') || exit 1
+sleep 0.3
+xdotool windowactivate --sync "$box" >/dev/null 2>&1
+xdotool key --window "$box" y 2>/dev/null
+find_window "${tag}_3\.png - Veldmoor" >/dev/null
+[ -e "$trash/files/${tag}_2.png" ] && [ ! -e "$dir/${tag}_2.png" ] || { echo "FAIL: ${tag}_2.png not recycled"; exit 1; }
+for i in 1 3 4 5; do [ -e "$dir/${tag}_$i.png" ] || { echo "FAIL: ${tag}_$i.png went too"; exit 1; }; done
+xdotool key --window "$win" alt+F4 2>/dev/null
+wait $pid
+pid=""
+echo "PASS"
