@@ -1,5 +1,6 @@
 // Start-up, the main window's life cycle and loading pictures.
 #include "app/app.h"
+#include "app/crash.h"
 #include "codec/codec.h"
 #include "files/files.h"
 #include "files/nav.h"
@@ -94,6 +95,7 @@ int app_main(HINSTANCE instance)
 {
     App *app = &g_app;
     app_init_record(app, instance);
+    crash_install();
 
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
