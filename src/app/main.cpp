@@ -4,6 +4,7 @@
 #include "codec/codec.h"
 #include "files/files.h"
 #include "files/nav.h"
+#include "online/online.h"
 #include "shell/modal.h"
 #include "shell/util.h"
 #include "ui/ui.h"
@@ -260,6 +261,9 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_COPYDATA:
         return on_copydata(app, hwnd, wp, lp);
+    case WM_UPDATE_FOUND:
+        online_update_prompt(hwnd);
+        return 0;
     case WM_KEYDOWN:
         if (wp == VK_ESCAPE) {
             DestroyWindow(hwnd);
