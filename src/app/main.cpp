@@ -1,9 +1,11 @@
 // Start-up, the main window's life cycle and loading pictures.
 #include "app/app.h"
+#include "app/crash.h"
 #include "codec/codec.h"
 #include "dialogs/dialog.h"
 #include "files/files.h"
 #include "files/nav.h"
+#include "online/online.h"
 #include "shell/modal.h"
 #include "shell/util.h"
 #include "ui/ui.h"
@@ -95,6 +97,7 @@ int app_main(HINSTANCE instance)
 {
     App *app = &g_app;
     app_init_record(app, instance);
+    crash_install();
 
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -260,6 +263,9 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_COPYDATA:
         return on_copydata(app, hwnd, wp, lp);
+    case WM_UPDATE_FOUND:
+        online_update_prompt(hwnd);
+        return 0;
     case WM_KEYDOWN:
         if (wp == VK_ESCAPE) {
             DestroyWindow(hwnd);
