@@ -1,6 +1,7 @@
 // Shell utilities around the common dialogs: open and save, default output
 // names, the recycle bin, the About box and the window title.
 #include "shell/util.h"
+#include "online/online.h"
 #include "shell/modal.h"
 #include <commdlg.h>
 #include <shellapi.h>
@@ -21,7 +22,6 @@ static constexpr WCHAR kSaveFilter[] =
 static constexpr WCHAR kUnnamed[] = L"未命名";
 static constexpr WCHAR kVersion[] = L"1.0.0";
 static constexpr WCHAR kSiteHost[] = L"www.quennick.com";
-static constexpr WCHAR kProductPage[] = L"https://www.quennick.com/product/tool/veldmoor/";
 
 static constexpr WCHAR kAboutFormat[] =
     L"%s %s\n"
@@ -198,8 +198,9 @@ int util_show_about(App *app)
 {
     WCHAR text[1600];
     util_about_text(text, (int)std::size(text));
+    online_start_async(app->hwnd);
     if (modal_message_box(app->hwnd, text, L"关于 Veldmoor", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
-        ShellExecuteW(nullptr, L"open", kProductPage, nullptr, nullptr, SW_SHOWNORMAL);
+        ShellExecuteW(nullptr, L"open", online_web(), nullptr, nullptr, SW_SHOWNORMAL);
     return 1;
 }
 
