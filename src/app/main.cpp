@@ -1,6 +1,7 @@
 // Start-up, the main window's life cycle and loading pictures.
 #include "app/app.h"
 #include "codec/codec.h"
+#include "crop/crop.h"
 #include "files/files.h"
 #include "files/nav.h"
 #include "shell/modal.h"
@@ -320,8 +321,10 @@ void app_load_no_queue(App *app, const WCHAR *path)
     if (img) {
         app->image = img;
         app->undo_image = image_clone(img);
+        crop_clear(app);
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
+        canvas_reset(app);
         refresh_view(app);
         return;
     }
