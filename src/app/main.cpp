@@ -2,6 +2,7 @@
 #include "app/app.h"
 #include "codec/codec.h"
 #include "crop/crop.h"
+#include "crop/panel.h"
 #include "files/files.h"
 #include "files/nav.h"
 #include "shell/modal.h"
@@ -19,11 +20,11 @@ ULONG_PTR g_gdipToken;
 
 static constexpr int kWindowWidth = 1100;
 static constexpr int kWindowHeight = 720;
-static constexpr UINT_PTR kTimerTooltip = 3, kTimerHoverMenu = 4, kTimerThumbs = 5;
 
 static void on_create(App *app, HWND hwnd);
 static void on_destroy(App *app);
 static void on_paint(App *app);
+static void on_size(App *app, WPARAM wp, LPARAM lp);
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
 
 void app_init_record(App *app, HINSTANCE instance)
@@ -78,6 +79,7 @@ static void run_first_instance(App *app)
     else if (count > 1)
         nav_open_many(app, paths, count);
     if (count > 0) app_browse_hint(app);
+    ui_refresh_toolbar(app);
     InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
@@ -212,6 +214,15 @@ static void on_paint(App *app)
     EndPaint(app->hwnd, &ps);
 }
 
+static void on_size(App *app, WPARAM wp, LPARAM lp)
+{
+    app->maximized = wp == SIZE_MAXIMIZED;
+    ui_sync_winmax(app);
+    ui_layout(app, LOWORD(lp), HIWORD(lp));
+    if (app->fit_mode == 1) canvas_reset(app);
+    InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 {
     auto *cds = (const COPYDATASTRUCT *)lp;
@@ -249,8 +260,7 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         on_destroy(app);
         return 0;
     case WM_SIZE:
-        ui_layout(app, LOWORD(lp), HIWORD(lp));
-        InvalidateRect(hwnd, nullptr, FALSE);
+        on_size(app, wp, lp);
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -302,6 +312,7 @@ static void copy_path(WCHAR *dst, const WCHAR *src)
 static void refresh_view(App *app)
 {
     util_set_title(app);
+    ui_refresh_toolbar(app);
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
@@ -325,12 +336,14 @@ void app_load_no_queue(App *app, const WCHAR *path)
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
         canvas_reset(app);
+        panel_rebuild(app);
         refresh_view(app);
         return;
     }
     app->file_size = 0;
     util_set_title(app);
     ui_set_status(app, L"载入失败：%s", PathFindFileNameW(path));
+    ui_refresh_toolbar(app);
     modal_message_box(app->hwnd, err, kAppName, MB_OK | MB_ICONWARNING);
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }

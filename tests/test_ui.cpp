@@ -1,0 +1,226 @@
+// Chrome layout, toolbar enabling, hit testing, tooltips and the painted
+// chrome, on an App record (no window) painted into a 32-bit DIB.
+#include <gtest/gtest.h>
+#include "app/app.h"
+#include "support/test_support.h"
+#include "ui/icons.h"
+#include "ui/ui.h"
+#include "view/canvas.h"
+#include <gdiplus.h>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+App g_rec;
+
+class Chrome : public ::testing::Test {
+protected:
+    App *app = &g_rec;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+    }
+    void TearDown() override
+    {
+        app_release_picture(app);
+        ui_destroy(app);
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void lay_out(int dpi, int w, int h)
+    {
+        app->dpi = dpi;
+        app->client_w = w, app->client_h = h;
+        ui_rebuild_toolbar(app);
+    }
+    void with_picture()
+    {
+        app->image = image_new(400, 300);
+        canvas_sync_gp(app);
+        ui_sync_enabled(app);
+    }
+    void with_queue(int count, int index)
+    {
+        app->queue_count = count;
+        app->queue_index = index;
+        for (int i = 0; i < count; ++i) swprintf(app->queue_paths[i], kPathMax, L"C:\\pics\\p%02d.jpg", i);
+    }
+    const ToolButton *button(int cmd)
+    {
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
+        return nullptr;
+    }
+};
+
+bool same(const RECT &a, const RECT &b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST_F(Chrome, LayoutAt96And144Dpi)
+{
+    lay_out(96, 1200, 800);
+    EXPECT_TRUE(same(app->rc_top, {0, 0, 1200, 44}));
+    EXPECT_TRUE(same(app->rc_canvas, {0, 44, 1200, 760}));
+    EXPECT_TRUE(same(app->rc_bottom, {0, 760, 1200, 800}));
+    EXPECT_TRUE(same(app->rc_zoom, {1022, 765, 1192, 795}));
+    EXPECT_TRUE(same(app->rc_strip, {8, 765, 1010, 795}));
+    EXPECT_EQ(app->rc_panel.right - app->rc_panel.left, 0);
+    EXPECT_EQ(button(15)->x + button(15)->width, 1196);  // right group ends 4 from the edge
+    EXPECT_EQ(button(1)->x, 8);
+    int open96 = button(1)->width;
+    EXPECT_GE(open96, 52);
+    EXPECT_GE(app->rc_title.left, button(12)->x + button(12)->width + 14);
+    EXPECT_EQ(app->rc_title.right, button(11)->x - 14);
+    // Buttons follow each other without overlapping, separators 1 pixel wide.
+    for (int i = 1; i < app->button_count; ++i)
+        if (i != 11) {
+            EXPECT_GT(app->buttons[i].x, app->buttons[i - 1].x) << i;
+        }
+
+    lay_out(144, 1800, 1200);
+    EXPECT_EQ(app->rc_top.bottom, 66);
+    EXPECT_EQ(app->rc_bottom.top, 1200 - 60);
+    EXPECT_EQ(app->rc_zoom.right - app->rc_zoom.left, 255);
+    EXPECT_EQ(app->rc_zoom.bottom - app->rc_zoom.top, 45);
+    EXPECT_EQ(button(15)->width, 48);
+    EXPECT_NEAR(button(1)->width, open96 * 1.5, 3);  // the label is measured at 21 pixels
+
+    app->crop_mode = 1;
+    lay_out(96, 500, 600);
+    EXPECT_TRUE(same(app->rc_panel, {250, 44, 500, 560}));
+    EXPECT_EQ(app->rc_canvas.right, 250);
+    app->crop_mode = 0;
+    app->fullscreen = 1;
+    lay_out(96, 1200, 800);
+    EXPECT_TRUE(same(app->rc_canvas, {0, 0, 1200, 800}));
+    EXPECT_EQ(ui_in_caption(app, 600, 0), 0);
+}
+
+TEST_F(Chrome, ToolbarEnablingWithAndWithoutAPicture)
+{
+    lay_out(96, 1100, 720);
+    struct Case {
+        bool picture, crop;
+        std::set<int> enabled;
+    };
+    const Case cases[] = {
+        {false, false, {1, 11, 12, 13, 14, 15}},  // batch needs no open picture
+        {true, false, {1, 7, 8, 9, 12, 2, 3, 4, 11, 13, 14, 15}},
+        {true, true, {1, 9, 11, 12, 13, 14, 15}},
+    };
+    for (const Case &c : cases) {
+        app_release_picture(app);
+        if (c.picture) with_picture();
+        app->crop_mode = c.crop;
+        ui_sync_enabled(app);
+        std::set<int> got;
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd && app->buttons[i].enabled) got.insert(app->buttons[i].cmd);
+        EXPECT_EQ(got, c.enabled) << c.picture << c.crop;
+        EXPECT_EQ(button(9)->toggled, c.crop ? 1 : 0);
+    }
+    app->maximized = 1;
+    ui_sync_winmax(app);
+    EXPECT_EQ(button(14)->icon, kIconRestore);
+}
+
+TEST_F(Chrome, EveryPointHitsTheRightId)
+{
+    lay_out(96, 1100, 720);
+    with_picture();
+    with_queue(20, 19);
+    ui_layout(app, 1100, 720);
+    // Sweep every pixel: each id's area must be where its zone is drawn.
+    std::set<int> seen;
+    for (int y = 0; y < 720; ++y)
+        for (int x = 0; x < 1100; ++x) {
+            int id = ui_hit(app, x, y);
+            if (!id) continue;
+            seen.insert(id);
+            if (id < 20) {
+                const ToolButton *b = button(id);
+                ASSERT_TRUE(b && b->enabled && x >= b->x && x < b->x + b->width && y < 44) << id << " at " << x << "," << y;
+            } else if (id <= 24) {
+                ASSERT_TRUE(x >= app->rc_zoom.left && x < app->rc_zoom.right && y >= app->rc_zoom.top &&
+                            y < app->rc_zoom.bottom) << id;
+            } else if (id == 26 || id == 27) {
+                RECT r;
+                arrow_rect(app, id == 26, &r);
+                ASSERT_TRUE(x >= r.left && x < r.right && y >= r.top && y < r.bottom) << id;
+            } else {
+                ASSERT_GE(id, 1000 + 11) << "entries 11 to 19 are shown";
+                ASSERT_LE(id, 1000 + 19);
+                ASSERT_GE(y, app->rc_bottom.top);
+            }
+        }
+    std::set<int> expected = {1, 7, 8, 9, 12, 2, 3, 4, 11, 13, 14, 15, 21, 22, 23, 24, 26, 27};
+    for (int i = 11; i < 20; ++i) expected.insert(1000 + i);
+    EXPECT_EQ(seen, expected);
+
+    int zl = app->rc_zoom.left, zy = app->rc_zoom.top + 15;
+    EXPECT_EQ(ui_hit(app, zl + 10, zy), 22);
+    EXPECT_EQ(ui_hit(app, zl + 60, zy), 21);
+    EXPECT_EQ(ui_hit(app, zl + 120, zy), 23);
+    EXPECT_EQ(ui_hit(app, zl + 160, zy), 24);
+    EXPECT_EQ(ui_zoom_hot(app, zl + 60, zy), 4);
+    EXPECT_EQ(ui_canvas_hot(app, 550, 360), 3);
+    EXPECT_EQ(ui_canvas_hot(app, 20, 360), 0 + 1);
+    EXPECT_EQ(ui_canvas_hot(app, 550, 20), 0);
+
+    // A disabled button is not hit but still blocks window dragging.
+    app_release_picture(app);
+    ui_sync_enabled(app);
+    const ToolButton *print = button(2);
+    EXPECT_EQ(ui_hit(app, print->x + 5, 20), 0);
+    EXPECT_EQ(ui_in_caption(app, print->x + 5, 20), 0);
+    EXPECT_EQ(ui_in_caption(app, (app->rc_title.left + app->rc_title.right) / 2, 20), 1);
+}
+
+TEST_F(Chrome, FullScreenHitsTheFloatingZoomBoxAndHasNoArrows)
+{
+    lay_out(96, 1100, 720);
+    with_picture();
+    with_queue(5, 2);
+    app->fullscreen = 1;
+    ui_layout(app, 1100, 720);
+    RECT z = ui_zoom_box(app);
+    EXPECT_TRUE(same(z, {465, 672, 635, 702}));
+    EXPECT_EQ(ui_hit(app, z.left + 60, z.top + 10), 21);
+    EXPECT_EQ(ui_hit(app, z.left + 160, z.top + 10), 24);
+    EXPECT_EQ(ui_hit(app, 1100 - 20, 719), 0);  // nothing where no box is drawn
+    RECT r;
+    EXPECT_EQ(arrow_rect(app, 1, &r), 0);
+    EXPECT_EQ(ui_canvas_hot(app, 40, 360), 3);
+}
+
+TEST_F(Chrome, ThumbnailRowKeepsTheCurrentPictureInView)
+{
+    lay_out(96, 1100, 720);
+    int xs[kStripMax], first;
+    EXPECT_EQ(strip_geom(app, xs, &first), 0);
+    struct Case {
+        int count, index, n, first;
+    };
+    static constexpr Case kCases[] = {{20, 0, 9, 0}, {20, 19, 9, 11}, {20, 10, 9, 6}, {1, 0, 1, 0}, {3, 2, 3, 0}};
+    for (const Case &c : kCases) {
+        with_queue(c.count, c.index);
+        EXPECT_EQ(strip_geom(app, xs, &first), c.n) << c.count << "/" << c.index;
+        EXPECT_EQ(first, c.first) << c.count << "/" << c.index;
+        EXPECT_EQ(xs[c.n - 1] + 62, app->rc_strip.right) << "right-aligned";
+    }
+    RECT r;
+    with_queue(1, 0);
+    EXPECT_EQ(arrow_rect(app, 1, &r), 0);
+    // A narrow strip takes fewer thumbnails.
+    with_queue(20, 5);
+    lay_out(96, 760, 520);
+    int n = strip_geom(app, xs, &first);
+    EXPECT_EQ(n, (app->rc_strip.right - app->rc_strip.left + 6) / 68);
+}
+
+}  // namespace
