@@ -37,6 +37,23 @@ struct ViewPyramid {
     size_t scratch_cap;
 };
 
+constexpr int kPanelMax = 24;
+constexpr int kPanelTextMax = 900;
+
+// One item of the crop settings panel: a heading, a row of up to four
+// buttons, the primary button or the info text.
+struct PanelItem {
+    int32_t kind;         // 0 heading, 2 button row, 5 primary button, 6 info text
+    const WCHAR *label;   // heading or primary text, or the info text buffer
+    int32_t btn_cmd[4];
+    const WCHAR *btn_label[4];
+    int32_t btn_count;
+    int32_t selected;     // highlighted button of a row, -1 none
+    int32_t enabled;
+    RECT rect;
+    RECT btn_rect[4];
+};
+
 constexpr WCHAR kAppName[] = L"Veldmoor";
 constexpr WCHAR kMainClass[] = L"Veldmoor.MainWnd";
 constexpr WCHAR kMutexName[] = L"Veldmoor.SingleInstance";
@@ -95,8 +112,25 @@ struct App {
     int32_t back_w, back_h;
     int32_t mouse_x, mouse_y;
 
+    // Crop settings panel.
+    PanelItem panel_items[kPanelMax];
+    int32_t panel_count;
+    int32_t panel_hot_row, panel_hot_btn;
+    int32_t panel_focus;
+    WCHAR panel_text[kPanelTextMax];
+
     int32_t compress_kb, compress_allow_downscale, compress_min_side;
     int32_t compress_format, convert_format, quality;
+
+    // Crop tool: ratio choice, common size and the selection in picture pixels.
+    int32_t crop_ratio;   // 0 free, 1 1:1, 2 4:3, 3 16:9, 4 9:16
+    int32_t crop_preset;  // row of the size presets, -1 none
+    int32_t sel_active;
+    int32_t sel_x, sel_y, sel_w, sel_h;
+    int32_t drag_mode;    // 0 idle, 1 drawing, 2 moving, 3 resizing by a handle
+    int32_t drag_handle;
+    int32_t drag_anchor_x, drag_anchor_y;
+    int32_t drag_start_x, drag_start_y, drag_start_w, drag_start_h;
 };
 
 extern App g_app;

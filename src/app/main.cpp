@@ -1,5 +1,6 @@
 // Start-up, the main window's life cycle and loading pictures.
 #include "app/app.h"
+#include "app/commands.h"
 #include "codec/codec.h"
 #include "crop/crop.h"
 #include "crop/panel.h"
@@ -10,6 +11,7 @@
 #include "ui/ui.h"
 #include "view/canvas.h"
 #include <dwmapi.h>
+#include <windowsx.h>
 #include <gdiplus.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -234,7 +236,7 @@ static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 
     WCHAR *list[kCliMaxPaths];
     for (int i = 0; i < count; ++i) list[i] = paths[i];
-    app->crop_mode = 0;
+    set_crop_mode(app, 0);
     if (count == 1)
         app_load(app, list[0]);
     else
@@ -262,6 +264,15 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     case WM_SIZE:
         on_size(app, wp, lp);
         return 0;
+    case WM_LBUTTONDOWN:
+        crop_on_lbutton_down(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return 0;
+    case WM_LBUTTONUP:
+        crop_on_lbutton_up(app);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        crop_on_double_click(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return 0;
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT:
@@ -269,7 +280,14 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_COPYDATA:
         return on_copydata(app, hwnd, wp, lp);
+    case WM_MOUSEMOVE:
+        crop_on_mouse_move(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp), wp);
+        return 0;
     case WM_KEYDOWN:
+        if (wp == VK_ESCAPE && app->crop_mode) {
+            crop_on_escape(app);
+            return 0;
+        }
         if (wp == VK_ESCAPE) {
             DestroyWindow(hwnd);
             return 0;

@@ -69,6 +69,7 @@ void ui_init(App *app)
     app->playing = 0;
     ui_rebuild_toolbar(app);
     export_defaults(app);
+    panel_defaults(app);
     panel_rebuild(app);
     ui_set_status(app, L"%s", kStartupStatus);
 }
