@@ -10,6 +10,7 @@
 #include "ui/ui.h"
 #include "view/canvas.h"
 #include <dwmapi.h>
+#include <windowsx.h>
 #include <gdiplus.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -25,6 +26,11 @@ static void on_create(App *app, HWND hwnd);
 static void on_destroy(App *app);
 static void on_paint(App *app);
 static void on_size(App *app, WPARAM wp, LPARAM lp);
+static void on_mouse_move(App *app, LPARAM lp);
+static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp);
+static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
+
+static int g_trackingMouse;
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
 
 void app_init_record(App *app, HINSTANCE instance)
@@ -223,6 +229,43 @@ static void on_size(App *app, WPARAM wp, LPARAM lp)
     InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
+static void on_mouse_move(App *app, LPARAM lp)
+{
+    app->mouse_x = GET_X_LPARAM(lp);
+    app->mouse_y = GET_Y_LPARAM(lp);
+    ui_hover(app, app->mouse_x, app->mouse_y);
+    if (!g_trackingMouse) {
+        TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, app->hwnd, 0};
+        if (TrackMouseEvent(&tme)) g_trackingMouse = 1;
+    }
+}
+
+// The class cursor would undo a hand set on mouse movement: answer from the hover state.
+static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
+{
+    if (LOWORD(lp) != HTCLIENT) return DefWindowProcW(hwnd, WM_SETCURSOR, wp, lp);
+    ui_apply_cursor(app);
+    return TRUE;
+}
+
+// The chrome is rebuilt for the new scale; a crop drag in progress cannot survive it.
+static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp)
+{
+    app->dpi = HIWORD(wp);
+    crop_clear(app);
+    if (GetCapture() == app->hwnd) ReleaseCapture();
+    ui_destroy(app);
+    ui_init(app);
+    canvas_sync_gp(app);
+    const RECT *r = (const RECT *)lp;
+    if (r)
+        SetWindowPos(app->hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    ui_layout(app, app->client_w, app->client_h);
+    canvas_reset(app);
+    InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 {
     auto *cds = (const COPYDATASTRUCT *)lp;
@@ -269,6 +312,21 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_COPYDATA:
         return on_copydata(app, hwnd, wp, lp);
+    case WM_MOUSEMOVE:
+        on_mouse_move(app, lp);
+        return 0;
+    case WM_MOUSELEAVE:
+        g_trackingMouse = 0;
+        ui_leave(app);
+        return 0;
+    case WM_SETCURSOR:
+        return on_set_cursor(app, hwnd, wp, lp);
+    case WM_TIMER:
+        ui_timer(app, wp);
+        return 0;
+    case WM_DPICHANGED:
+        on_dpi_changed(app, wp, lp);
+        return 0;
     case WM_KEYDOWN:
         if (wp == VK_ESCAPE) {
             DestroyWindow(hwnd);
