@@ -421,4 +421,115 @@ TEST_F(ChromePaint, ThumbnailsDecodeOnePerPaint)
     nav_thumb_release(app);
 }
 
+// ---- the real window ----
+
+void pump_for(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+    }
+}
+
+class ChromeWindow : public ::testing::Test {
+protected:
+    App *app = &g_app;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(app->instance));
+        ASSERT_NE(app_create_main_window(app), nullptr);
+        ShowWindow(app->hwnd, SW_SHOW);
+        RECT rc;
+        GetClientRect(app->hwnd, &rc);
+        ui_layout(app, rc.right, rc.bottom);
+        pump_for(50);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
+        pump_for(0);
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void move_to(int x, int y) { SendMessageW(app->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+    const ToolButton *button(int cmd)
+    {
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
+        return nullptr;
+    }
+};
+
+TEST_F(ChromeWindow, TooltipAppearsAfterItsDelayAndGoesWithThePointer)
+{
+    const ToolButton *open = button(1);
+    move_to(open->x + open->width / 2, 22);
+    EXPECT_EQ(app->hot_button, 1);
+    pump_for(250);
+    EXPECT_STREQ(app->tip_text, L"");
+    pump_for(400);
+    EXPECT_STREQ(app->tip_text, L"打开图片…（Ctrl+O）");
+    EXPECT_EQ(app->tip_id, 1);
+    // Onto another button: hidden at once, the new text after the delay.
+    const ToolButton *close = button(15);
+    move_to(close->x + 5, 22);
+    EXPECT_STREQ(app->tip_text, L"");
+    pump_for(650);
+    EXPECT_STREQ(app->tip_text, L"关闭");
+    SendMessageW(app->hwnd, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(app->tip_id, 0);
+    EXPECT_EQ(app->hot_button, 0);
+}
+
+TEST_F(ChromeWindow, HandCursorStaysOverThePagingArrows)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    RECT r;
+    ASSERT_TRUE(arrow_rect(app, 1, &r));
+    HCURSOR hand = LoadCursorW(nullptr, IDC_HAND), arrow = LoadCursorW(nullptr, IDC_ARROW);
+    move_to((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    EXPECT_EQ(app->canvas_hot, 1);
+    // Every WM_SETCURSOR the system sends answers from the hover state, not the class cursor.
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(GetCursor(), hand) << i;
+    }
+    move_to(app->client_w / 2, app->client_h / 2);
+    SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), arrow);
+}
+
+TEST_F(ChromeWindow, DpiChangeRebuildsTheChromeAndDropsTheCapture)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    app->hot_button = 15;
+    SetCapture(app->hwnd);
+    RECT now;
+    GetWindowRect(app->hwnd, &now);
+    RECT suggested = {now.left, now.top, now.left + 1650, now.top + 1080};
+    SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+    EXPECT_EQ(app->dpi, 144);
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(app->hot_button, 0);
+    EXPECT_EQ(app->rc_top.bottom, 66);
+    EXPECT_EQ(button(15)->width, 48);
+    EXPECT_NE(app->font_text, nullptr);
+    EXPECT_EQ(app->fit_mode, 1);
+    EXPECT_GE(app->client_w, 1600);
+    // Refitted into the larger canvas.
+    EXPECT_NEAR(app->zoom, std::min((double)(app->rc_canvas.right) / 1800,
+                                    (double)(app->rc_canvas.bottom - app->rc_canvas.top) / 1200), 1e-9);
+}
+
 }  // namespace
