@@ -215,8 +215,13 @@ static void on_paint(App *app)
         app->back_w = w;
         app->back_h = h;
     }
+    // The back buffer keeps the rest; only the invalidated part is painted and copied.
+    const RECT &r = ps.rcPaint;
+    int saved = SaveDC(app->back_dc);
+    IntersectClipRect(app->back_dc, r.left, r.top, r.right, r.bottom);
     ui_paint(app, app->back_dc);
-    BitBlt(dc, 0, 0, w, h, app->back_dc, 0, 0, SRCCOPY);
+    RestoreDC(app->back_dc, saved);
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, app->back_dc, r.left, r.top, SRCCOPY);
     EndPaint(app->hwnd, &ps);
 }
 

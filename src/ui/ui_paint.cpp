@@ -326,9 +326,18 @@ static void paint_tooltip(App *app, HDC dc)
     icon_text(dc, app->tip_text, &box, size, 400, argb(kText), 1, 1);
 }
 
+static bool needs_paint(const RECT &area, const RECT &clip)
+{
+    RECT both;
+    return IntersectRect(&both, &area, &clip) != 0;
+}
+
 void ui_paint(App *app, HDC dc)
 {
-    fill(dc, {0, 0, app->client_w, app->client_h}, kBackground);
+    // Only what lies in the clip (the invalidated part) is painted again.
+    RECT clip = {0, 0, app->client_w, app->client_h};
+    if (GetClipBox(dc, &clip) == ERROR) clip = {0, 0, app->client_w, app->client_h};
+    fill(dc, clip, kBackground);
     canvas_paint(app, dc);
     panel_paint(app, dc);
     paint_arrow(app, dc, 0);
@@ -339,8 +348,8 @@ void ui_paint(App *app, HDC dc)
         paint_zoom_box(app, dc);
         app->rc_zoom = laid_out;
     } else {
-        paint_top(app, dc);
-        paint_bottom(app, dc);
+        if (needs_paint(app->rc_top, clip)) paint_top(app, dc);
+        if (needs_paint(app->rc_bottom, clip)) paint_bottom(app, dc);
     }
     paint_tooltip(app, dc);
 }
