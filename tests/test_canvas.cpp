@@ -168,14 +168,18 @@ TEST_F(Canvas, CacheIsReusedForSmallChangesAndRebuiltForLargeOnes)
     paint();
     EXPECT_EQ(canvas_last_path(), kPathCacheRebuild);
     int cw = app->view_cache_w;
-    EXPECT_EQ(cw % 32, 0);
-    EXPECT_GE(cw, canvas_disp_len(6000, app->zoom));
+    EXPECT_EQ(cw, canvas_disp_len(6000, app->zoom));  // the whole picture is in view
     paint();
     EXPECT_EQ(canvas_last_path(), kPathCacheHit);
-    // Panning keeps the display size.
+    // Panning while the whole picture stays in view keeps the cache.
     app->view_x += 37;
     paint();
     EXPECT_EQ(canvas_last_path(), kPathCacheHit);
+    app->view_x += 500;  // now partly out of view: another part is resampled
+    paint();
+    EXPECT_EQ(canvas_last_path(), kPathCacheRebuild);
+    EXPECT_LT(app->view_cache_w, cw);
+    app->view_x -= 500;
     canvas_zoom_at(app, 1.25, 500, 300);
     paint();
     EXPECT_EQ(canvas_last_path(), kPathCacheRebuild);
@@ -198,10 +202,18 @@ TEST_F(Canvas, BoxResamplerMatchesTheResizeBoxFilter)
             std::vector<uint8_t> out((size_t)dw * dh * 4);
             void *scratch = nullptr;
             size_t cap = 0;
-            ASSERT_TRUE(canvas_box_resample(src, out.data(), dw, dh, &scratch, &cap));
+            ASSERT_TRUE(canvas_box_resample(src, dw, dh, 0, 0, dw, dh, out.data(), &scratch, &cap));
             int worst = 0;
             for (size_t i = 0; i < out.size(); ++i) worst = std::max(worst, std::abs(out[i] - ref->data[i]));
             EXPECT_LE(worst, 1) << dw << (alpha ? " alpha" : " opaque");
+            // A part of the display is the same pixels as that part of the whole.
+            int px = dw / 3, py = dh / 4, pw = dw / 2, ph = dh / 2;
+            std::vector<uint8_t> part((size_t)pw * ph * 4);
+            ASSERT_TRUE(canvas_box_resample(src, dw, dh, px, py, pw, ph, part.data(), &scratch, &cap));
+            for (int y = 0; y < ph; ++y)
+                ASSERT_EQ(0, memcmp(&part[(size_t)y * pw * 4], &out[((size_t)(py + y) * dw + px) * 4], (size_t)pw * 4))
+                    << dw << " row " << y;
+            EXPECT_FALSE(canvas_box_resample(src, dw, dh, px, py, dw, ph, part.data(), &scratch, &cap));
             free(scratch);
             image_free(ref);
         }
@@ -226,6 +238,18 @@ TEST_F(Canvas, CheckerboardFollowsThePictureCorner)
         EXPECT_EQ(at(x + 300, y + 10), 0u) << shift;
     }
     EXPECT_EQ(app->checker_cell, n);
+    // Below 100 % the board is laid into the cache, anchored the same way.
+    show(solid(3000, 2000, 0x00000000));
+    for (int shift : {0, 7}) {
+        app->view_x += shift;
+        paint();
+        ASSERT_NE(canvas_last_path(), kPathFull);
+        int x = app->view_x, y = std::max(app->view_y, 44);
+        int y0 = y - app->view_y;  // rows of the picture above the canvas
+        EXPECT_EQ(at(x, y), (y0 / n) % 2 == 0 ? 0x363636u : 0x282828u) << shift;
+        EXPECT_EQ(at(x + n, y), (y0 / n) % 2 == 0 ? 0x282828u : 0x363636u) << shift;
+        EXPECT_EQ(at(x - 1, y), 0u) << shift;
+    }
 }
 
 TEST_F(Canvas, WithoutAPictureOnlyTheTwoHintLinesArePainted)

@@ -2,6 +2,7 @@
 // chrome, on an App record (no window) painted into a 32-bit DIB.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "files/nav.h"
 #include "support/test_support.h"
 #include "ui/icons.h"
 #include "ui/ui.h"
@@ -221,6 +222,314 @@ TEST_F(Chrome, ThumbnailRowKeepsTheCurrentPictureInView)
     lay_out(96, 760, 520);
     int n = strip_geom(app, xs, &first);
     EXPECT_EQ(n, (app->rc_strip.right - app->rc_strip.left + 6) / 68);
+}
+
+// ---- painting ----
+
+class ChromePaint : public Chrome {
+protected:
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    uint32_t *px = nullptr;
+    int w = 1100, h = 720;
+    void SetUp() override
+    {
+        Chrome::SetUp();
+        BITMAPINFO bi = {};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB};
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, (void **)&px, nullptr, 0);
+        old = SelectObject(dc, bitmap);
+        app->font_large = make_font(96, 15, 400);
+        app->font_small = make_font(96, 8, 400);
+        lay_out(96, w, h);
+    }
+    void TearDown() override
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        Chrome::TearDown();
+    }
+    void paint()
+    {
+        ui_paint(app, dc);
+        GdiFlush();
+    }
+    uint32_t at(int x, int y) { return px[y * w + x] & 0xFFFFFF; }
+    // Pixels in the box that differ from the window background.
+    int ink(int l, int t, int r, int b)
+    {
+        int n = 0;
+        for (int y = t; y < b; ++y)
+            for (int x = l; x < r; ++x) n += at(x, y) != 0x1A1A1Du;
+        return n;
+    }
+};
+
+TEST_F(ChromePaint, FactsSizesAndZoomTexts)
+{
+    WCHAR text[96];
+    ui_facts_text(app, text, 96);
+    EXPECT_STREQ(text, L"");
+    with_picture();
+    struct Case {
+        int32_t bytes;
+        const WCHAR *expect;
+    };
+    static constexpr Case kCases[] = {
+        {1572864, L"400 × 300   1.50 MB"},
+        {1048575, L"400 × 300   1024 KB"},
+        {(int32_t)0x90000000u, L"400 × 300   2304.00 MB"},  // past 2 GiB the low 32 bits are unsigned
+    };
+    for (const Case &c : kCases) {
+        app->file_size = c.bytes;
+        ui_facts_text(app, text, 96);
+        EXPECT_STREQ(text, c.expect);
+    }
+    static constexpr struct {
+        double zoom;
+        const WCHAR *expect;
+    } kZooms[] = {{0.004, L"100%"}, {1.0, L"100%"}, {2.345, L"235%"}, {0.2, L"20%"}};
+    for (const auto &z : kZooms) {
+        ui_zoom_text(z.zoom, text, 24);
+        EXPECT_STREQ(text, z.expect);
+    }
+}
+
+TEST_F(ChromePaint, LongTitlesAreShortenedInTheMiddle)
+{
+    const WCHAR *name = L"a_very_long_file_name_from_a_camera_0123456789.jpg";
+    WCHAR out[300];
+    int full = icon_text_width(dc, name, 13, 400);
+    ASSERT_GT(full, 100);
+    ASSERT_TRUE(ui_fit_title(dc, name, full + 2, 13, out, 300));
+    EXPECT_STREQ(out, name);
+    ASSERT_TRUE(ui_fit_title(dc, name, full / 2, 13, out, 300));
+    std::wstring s = out;
+    size_t cut = s.find(L'…');
+    ASSERT_NE(cut, std::wstring::npos);
+    size_t tail = s.size() - cut - 1;
+    EXPECT_TRUE(cut == tail || cut + 1 == tail) << "head " << cut << " tail " << tail;
+    EXPECT_EQ(s.substr(0, cut), std::wstring(name).substr(0, cut));
+    EXPECT_EQ(s.substr(cut + 1), std::wstring(name).substr(wcslen(name) - tail));
+    EXPECT_LE(icon_text_width(dc, out, 13, 400), full / 2);
+    EXPECT_FALSE(ui_fit_title(dc, name, 3, 13, out, 300));
+}
+
+TEST_F(ChromePaint, StatusShowsWithOnePictureAndWithNone)
+{
+    ui_set_status(app, L"%s", L"这个目录里只有这一张图片");
+    paint();
+    int p = 8, band_t = app->rc_bottom.top, band_b = app->rc_bottom.bottom;
+    EXPECT_GT(ink(p, band_t, 300, band_b), 30) << "status without a picture";
+    with_picture();
+    with_queue(1, 0);
+    paint();
+    // Facts in their column, the status after it.
+    EXPECT_GT(ink(p, band_t, p + 140, band_b), 30);
+    EXPECT_GT(ink(p + 168, band_t, p + 168 + 120, band_b), 30) << "status with one picture";
+    // The hint lines are gone once a picture shows.
+    EXPECT_EQ(ink(0, 44, 100, 60), 0);
+}
+
+TEST_F(ChromePaint, HoverAndToggleColours)
+{
+    with_picture();
+    ui_sync_enabled(app);
+    paint();
+    const ToolButton *close = button(15);
+    int cy = 22;
+    EXPECT_EQ(at(close->x + 2, cy), 0x1A1A1Du);
+    app->hot_button = 15;
+    paint();
+    EXPECT_EQ(at(close->x + 2, cy), 0xC42B1Cu);  // (196, 43, 28)
+    app->hot_button = 13;
+    paint();
+    EXPECT_EQ(at(button(13)->x + 2, cy), 0x2E2E34u);  // the line colour
+    app->crop_mode = 1;
+    ui_sync_enabled(app);
+    paint();
+    EXPECT_EQ(at(button(9)->x + 3, cy), 0x4C9AFFu);  // crop toggle on: accent
+    // The fit segment of the zoom box is accent-coloured only in fit mode.
+    int fit_l = app->rc_zoom.left + 134;
+    app->fit_mode = 1;
+    paint();
+    int accent = 0;
+    for (int y = app->rc_zoom.top; y < app->rc_zoom.bottom; ++y)
+        for (int x = fit_l; x < app->rc_zoom.right; ++x) accent += at(x, y) == 0x4C9AFFu;
+    EXPECT_GT(accent, 5);
+}
+
+TEST_F(ChromePaint, TooltipTextsAndPlacement)
+{
+    with_picture();
+    with_queue(5, 0);
+    lstrcpyW(app->queue_paths[2], L"C:\\pics\\name.jpg");
+    app->hot_button = 1002;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"第 3 张：name.jpg");
+    EXPECT_EQ(ui_tip_check(app), 1);  // thumbnails report every time
+    app->hot_button = 1007;
+    EXPECT_EQ(ui_tip_check(app), 1);  // not an entry: hidden
+    EXPECT_EQ(app->tip_id, 0);
+    EXPECT_EQ(ui_tip_check(app), 0);
+    app->hot_button = 0;
+    app->zoom_hot = 4;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"选择缩放倍率");
+    EXPECT_EQ(ui_tip_check(app), 0);
+    app->zoom_hot = 0;
+    app->hot_button = 27;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"下一张（→，或鼠标移到图片右侧）");
+    app->hot_button = 15;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"关闭");
+    EXPECT_EQ(ui_tip_check(app), 0);
+    // Under the close button, pushed left to end 6 pixels inside the window.
+    paint();
+    int t = 44 + 6 + 13, right = -1;
+    for (int x = 0; x < w; ++x)
+        if (at(x, t) != 0x1A1A1Du && x > 900) right = x;
+    EXPECT_NEAR(right, w - 6 - 1, 1);  // Wine draws the outline a pixel out
+    EXPECT_NE(at(w - 30, t), 0x1A1A1Du);
+}
+
+TEST_F(ChromePaint, ThumbnailsDecodeOnePerPaint)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    ASSERT_EQ(app->queue_count, 9);
+    ui_layout(app, w, h);
+    auto built = [&] {
+        int n = 0;
+        for (int i = 0; i < app->queue_count; ++i) n += app->thumb_bitmap[i] != nullptr;
+        return n;
+    };
+    for (int pass = 1; pass <= 9; ++pass) {
+        paint();
+        EXPECT_EQ(built(), pass);
+        EXPECT_EQ(app->thumb_pending, pass < 9 ? 1 : 0) << pass;
+        EXPECT_EQ(app->thumb_budget_on, 0);
+    }
+    // A built thumbnail is drawn in its slot: not the placeholder grey.
+    int xs[kStripMax], first;
+    ASSERT_EQ(strip_geom(app, xs, &first), 9);
+    EXPECT_NE(at(xs[0] + 31, app->rc_zoom.top + 15), 0x2A2A2Fu);
+    nav_thumb_release(app);
+}
+
+// ---- the real window ----
+
+void pump_for(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+    }
+}
+
+class ChromeWindow : public ::testing::Test {
+protected:
+    App *app = &g_app;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(app->instance));
+        ASSERT_NE(app_create_main_window(app), nullptr);
+        ShowWindow(app->hwnd, SW_SHOW);
+        RECT rc;
+        GetClientRect(app->hwnd, &rc);
+        ui_layout(app, rc.right, rc.bottom);
+        pump_for(50);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
+        pump_for(0);
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void move_to(int x, int y) { SendMessageW(app->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+    const ToolButton *button(int cmd)
+    {
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
+        return nullptr;
+    }
+};
+
+TEST_F(ChromeWindow, TooltipAppearsAfterItsDelayAndGoesWithThePointer)
+{
+    const ToolButton *open = button(1);
+    move_to(open->x + open->width / 2, 22);
+    EXPECT_EQ(app->hot_button, 1);
+    pump_for(250);
+    EXPECT_STREQ(app->tip_text, L"");
+    pump_for(400);
+    EXPECT_STREQ(app->tip_text, L"打开图片…（Ctrl+O）");
+    EXPECT_EQ(app->tip_id, 1);
+    // Onto another button: hidden at once, the new text after the delay.
+    const ToolButton *close = button(15);
+    move_to(close->x + 5, 22);
+    EXPECT_STREQ(app->tip_text, L"");
+    pump_for(650);
+    EXPECT_STREQ(app->tip_text, L"关闭");
+    SendMessageW(app->hwnd, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(app->tip_id, 0);
+    EXPECT_EQ(app->hot_button, 0);
+}
+
+TEST_F(ChromeWindow, HandCursorStaysOverThePagingArrows)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    RECT r;
+    ASSERT_TRUE(arrow_rect(app, 1, &r));
+    HCURSOR hand = LoadCursorW(nullptr, IDC_HAND), arrow = LoadCursorW(nullptr, IDC_ARROW);
+    move_to((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    EXPECT_EQ(app->canvas_hot, 1);
+    // Every WM_SETCURSOR the system sends answers from the hover state, not the class cursor.
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(GetCursor(), hand) << i;
+    }
+    move_to(app->client_w / 2, app->client_h / 2);
+    SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), arrow);
+}
+
+TEST_F(ChromeWindow, DpiChangeRebuildsTheChromeAndDropsTheCapture)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    app->hot_button = 15;
+    SetCapture(app->hwnd);
+    RECT now;
+    GetWindowRect(app->hwnd, &now);
+    RECT suggested = {now.left, now.top, now.left + 1650, now.top + 1080};
+    SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+    EXPECT_EQ(app->dpi, 144);
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(app->hot_button, 0);
+    EXPECT_EQ(app->rc_top.bottom, 66);
+    EXPECT_EQ(button(15)->width, 48);
+    EXPECT_NE(app->font_text, nullptr);
+    EXPECT_EQ(app->fit_mode, 1);
+    EXPECT_GE(app->client_w, 1600);
+    // Refitted into the larger canvas.
+    EXPECT_NEAR(app->zoom, std::min((double)(app->rc_canvas.right) / 1800,
+                                    (double)(app->rc_canvas.bottom - app->rc_canvas.top) / 1200), 1e-9);
 }
 
 }  // namespace

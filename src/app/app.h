@@ -31,8 +31,10 @@ struct ToolButton {
 struct ViewPyramid {
     Image *level[12];   // level[k]: the picture reduced by 2^(k+1) on each side
     int32_t levels;
-    uint8_t *cache_px;  // pixels under view_cache
+    uint8_t *cache_px;  // pixels under view_cache: part of the picture at display size
     size_t cache_cap;
+    int32_t cache_dw, cache_dh;  // display size the part was resampled for
+    int32_t cache_x, cache_y;    // the part's offset from the picture's displayed corner
     void *scratch;      // row accumulators of the resampler
     size_t scratch_cap;
 };
@@ -101,7 +103,7 @@ struct App {
     int32_t fullscreen;
     int32_t view_x, view_y;
     GpBitmap *gp_image; // wraps image's pixels; released before image
-    GpBitmap *view_cache;  // resampled copy at about display size, over view_cache_px
+    GpBitmap *view_cache;  // resampled copy at display size, over view_pyramid.cache_px
     int32_t view_cache_w, view_cache_h;
     HBITMAP checker_bitmap;
     int32_t checker_cell;

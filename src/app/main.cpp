@@ -27,6 +27,11 @@ static void on_create(App *app, HWND hwnd);
 static void on_destroy(App *app);
 static void on_paint(App *app);
 static void on_size(App *app, WPARAM wp, LPARAM lp);
+static void on_mouse_move(App *app, WPARAM wp, LPARAM lp);
+static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp);
+static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
+
+static int g_trackingMouse;
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
 
 void app_init_record(App *app, HINSTANCE instance)
@@ -211,8 +216,13 @@ static void on_paint(App *app)
         app->back_w = w;
         app->back_h = h;
     }
+    // The back buffer keeps the rest; only the invalidated part is painted and copied.
+    const RECT &r = ps.rcPaint;
+    int saved = SaveDC(app->back_dc);
+    IntersectClipRect(app->back_dc, r.left, r.top, r.right, r.bottom);
     ui_paint(app, app->back_dc);
-    BitBlt(dc, 0, 0, w, h, app->back_dc, 0, 0, SRCCOPY);
+    RestoreDC(app->back_dc, saved);
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, app->back_dc, r.left, r.top, SRCCOPY);
     EndPaint(app->hwnd, &ps);
 }
 
@@ -222,6 +232,44 @@ static void on_size(App *app, WPARAM wp, LPARAM lp)
     ui_sync_winmax(app);
     ui_layout(app, LOWORD(lp), HIWORD(lp));
     if (app->fit_mode == 1) canvas_reset(app);
+    InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
+static void on_mouse_move(App *app, WPARAM wp, LPARAM lp)
+{
+    app->mouse_x = GET_X_LPARAM(lp);
+    app->mouse_y = GET_Y_LPARAM(lp);
+    if (crop_on_mouse_move(app, app->mouse_x, app->mouse_y, wp)) return;
+    ui_hover(app, app->mouse_x, app->mouse_y);
+    if (!g_trackingMouse) {
+        TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, app->hwnd, 0};
+        if (TrackMouseEvent(&tme)) g_trackingMouse = 1;
+    }
+}
+
+// The class cursor would undo a hand set on mouse movement: answer from the hover state.
+static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
+{
+    if (LOWORD(lp) != HTCLIENT) return DefWindowProcW(hwnd, WM_SETCURSOR, wp, lp);
+    ui_apply_cursor(app);
+    return TRUE;
+}
+
+// The chrome is rebuilt for the new scale; a crop drag in progress cannot survive it.
+static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp)
+{
+    app->dpi = HIWORD(wp);
+    crop_clear(app);
+    if (GetCapture() == app->hwnd) ReleaseCapture();
+    ui_destroy(app);
+    ui_init(app);
+    canvas_sync_gp(app);
+    const RECT *r = (const RECT *)lp;
+    if (r)
+        SetWindowPos(app->hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    ui_layout(app, app->client_w, app->client_h);
+    canvas_reset(app);
     InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
@@ -281,7 +329,19 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     case WM_COPYDATA:
         return on_copydata(app, hwnd, wp, lp);
     case WM_MOUSEMOVE:
-        crop_on_mouse_move(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp), wp);
+        on_mouse_move(app, wp, lp);
+        return 0;
+    case WM_MOUSELEAVE:
+        g_trackingMouse = 0;
+        ui_leave(app);
+        return 0;
+    case WM_SETCURSOR:
+        return on_set_cursor(app, hwnd, wp, lp);
+    case WM_TIMER:
+        ui_timer(app, wp);
+        return 0;
+    case WM_DPICHANGED:
+        on_dpi_changed(app, wp, lp);
         return 0;
     case WM_KEYDOWN:
         if (wp == VK_ESCAPE && app->crop_mode) {

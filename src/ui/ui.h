@@ -40,6 +40,10 @@ void paint_zoom_box(App *app, HDC dc);
 // The title text for the span, shortened in the middle; 0 when none fits.
 int ui_fit_title(HDC dc, const WCHAR *title, int span, float size, WCHAR *out, int cap);
 
+// "W × H   size" of the current picture, empty without one.
+void ui_facts_text(const App *app, WCHAR *out, int cap);
+void ui_zoom_text(double zoom, WCHAR *out, int cap);
+
 // Hover wiring of the window procedure.
 void ui_hover(App *app, int x, int y);
 void ui_leave(App *app);

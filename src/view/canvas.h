@@ -19,6 +19,8 @@ int canvas_disp_len(uint32_t n, double zoom);
 // How the last paint got its picture: 0 nothing, 1 cache reused, 2 cache rebuilt, 3 full resolution.
 enum : int { kPathNone = 0, kPathCacheHit = 1, kPathCacheRebuild = 2, kPathFull = 3 };
 int canvas_last_path();
-// Box-filters src into a w x h straight-BGRA buffer (w * 4 bytes a row); the
-// scratch buffer grows as needed and is kept by the caller. Returns 1 on success.
-int canvas_box_resample(const Image *src, uint8_t *dst, int w, int h, void **scratch, size_t *scratch_cap);
+// Box-filters src to full_w x full_h and writes the part at (x, y) of size w x h
+// into dst (straight BGRA, w * 4 bytes a row); the scratch buffer grows as
+// needed and is kept by the caller. Returns 1 on success.
+int canvas_box_resample(const Image *src, int full_w, int full_h, int x, int y, int w, int h, uint8_t *dst,
+                        void **scratch, size_t *scratch_cap);
