@@ -157,6 +157,10 @@ TEST_F(Crop, MovingHitTestsAndTooSmall)
         EXPECT_EQ(app->sel_active != 0, c.kept) << c.dx << " x " << c.dy;
         EXPECT_EQ(wcscmp(app->status, L"框选太小，已取消") == 0, !c.kept);
     }
+    crop_clear(app);
+    drag({200, 200}, {240, 240});  // the release went elsewhere: the next move without the button ends it
+    EXPECT_EQ(crop_on_mouse_move(app, 250, 250, 0), 1);
+    EXPECT_TRUE(app->drag_mode == kDragIdle && app->sel_w == 40);
     app->zoom = 0;  // a record never fitted: nothing maps, nothing starts
     crop_clear(app);
     crop_begin(app, 10, 10);
@@ -196,6 +200,10 @@ TEST_F(Crop, OverlayPaintedIntoADib)
     paint({0, 0, W, H});
     EXPECT_TRUE(at(W - 2, 192) == 0 && at(W - 69, 175) == 0);
     EXPECT_TRUE(at(W - 72, 184) != 0 && at(W - 69, 173) != 0);
+    // Below a strip the overlay stays inside the canvas.
+    select(0, 0, 100, 100);
+    paint({0, 40, W, H});
+    EXPECT_TRUE(at(30, 0) == 0xC8C8C8 && at(50, 2) == 0xC8C8C8 && at(0, 70) == 0);
     SelectObject(dc, old);
     DeleteObject(bmp);
     DeleteDC(dc);
@@ -284,8 +292,15 @@ TEST_F(Crop, CropAndSaveAsksForTheNameFirst)
     temp_dir_remove(dir);
 }
 
-TEST_F(Crop, RotatingDropsASelectionOfTheOldOrientation)
+TEST_F(Crop, RatioAndRotationCommands)
 {
+    app_command(app, 305);
+    EXPECT_STREQ(app->status, L"已选 295 × 413（一寸）—— 在图上拖出要保留的区域，再点「应用裁剪并保存」");
+    app_command(app, 203);
+    EXPECT_TRUE(app->crop_ratio == 3 && app->crop_preset == -1);
+    EXPECT_STREQ(app->status, L"比例已锁定，在图上拖动即可框选");
+    app_command(app, 200);
+    EXPECT_STREQ(app->status, L"自由比例，在图上拖动即可框选");
     select(300, 10, 90, 50);  // would lie outside the turned 300 x 400 picture
     app_command(app, 205);
     EXPECT_TRUE(app->image->width == 300 && app->sel_active == 0);
