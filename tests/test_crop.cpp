@@ -170,17 +170,13 @@ TEST_F(Crop, MovingHitTestsAndTooSmall)
 TEST_F(Crop, OverlayPaintedIntoADib)
 {
     constexpr int W = 400, H = 300;
-    BITMAPINFO bi = {};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), W, -H, 1, 32, BI_RGB};
-    uint32_t *px = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, (void **)&px, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    auto at = [&](int x, int y) { return px[y * W + x] & 0xFFFFFF; };
+    Dib dib;
+    ASSERT_TRUE(dib_create(&dib, W, H));
+    auto at = [&](int x, int y) { return dib.at(x, y); };
     auto paint = [&](RECT canvas) {
-        for (int i = 0; i < W * H; ++i) px[i] = 0xC8C8C8;
+        for (int i = 0; i < W * H; ++i) dib.px[i] = 0xC8C8C8;
         app->rc_canvas = canvas;
-        crop_paint(app, dc);
+        crop_paint(app, dib.dc);
     };
     app->zoom = 2;
     select(25, 25, 50, 40);  // screen (50, 50) - (150, 130)
@@ -204,9 +200,7 @@ TEST_F(Crop, OverlayPaintedIntoADib)
     select(0, 0, 100, 100);
     paint({0, 40, W, H});
     EXPECT_TRUE(at(30, 0) == 0xC8C8C8 && at(50, 2) == 0xC8C8C8 && at(0, 70) == 0);
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
+    dib_free(&dib);
 }
 
 TEST_F(Crop, ApplyGivesTheSelectedPixelsOrTheCommonSize)
