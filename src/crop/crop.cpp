@@ -134,9 +134,15 @@ static void fit_ratio(int ax, int ay, bool left, bool up, double q, int Wi, int 
     *w = nw, *h = nh;
 }
 
+// Distance between two pixel positions, at least 1, in range for any pointer.
+static int span(int a, int b)
+{
+    return (int)std::clamp<int64_t>(std::llabs((int64_t)a - b), 1, 1 << 30);
+}
+
 static Box span_box(const App *app, int ax, int ay, int px, int py, double q)
 {
-    int W0 = std::max(std::abs(px - ax), 1), H0 = std::max(std::abs(py - ay), 1);
+    int W0 = span(px, ax), H0 = span(py, ay);
     int w = W0, h = H0;
     if (q > 0) {
         int hw = round_half(W0 / q);
@@ -160,7 +166,7 @@ static Box resize_free(const App *app, int px, int py)
     if (k == 2 || k == 3 || k == 4) r = px;
     if (k == 0 || k == 1 || k == 2) t = py;
     if (k == 4 || k == 5 || k == 6) b = py;
-    return {std::min(l, r), std::min(t, b), std::abs(r - l), std::abs(b - t)};
+    return {std::min(l, r), std::min(t, b), span(r, l), span(b, t)};
 }
 
 static Box move_box(const App *app, int px, int py, double q)
