@@ -1,8 +1,11 @@
 // Start-up, the main window's life cycle and loading pictures.
 #include "app/app.h"
 #include "app/crash.h"
+#include "app/commands.h"
 #include "codec/codec.h"
 #include "dialogs/dialog.h"
+#include "crop/crop.h"
+#include "crop/panel.h"
 #include "files/files.h"
 #include "files/nav.h"
 #include "online/online.h"
@@ -11,6 +14,7 @@
 #include "ui/ui.h"
 #include "view/canvas.h"
 #include <dwmapi.h>
+#include <windowsx.h>
 #include <gdiplus.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -21,11 +25,16 @@ ULONG_PTR g_gdipToken;
 
 static constexpr int kWindowWidth = 1100;
 static constexpr int kWindowHeight = 720;
-static constexpr UINT_PTR kTimerTooltip = 3, kTimerHoverMenu = 4, kTimerThumbs = 5;
 
 static void on_create(App *app, HWND hwnd);
 static void on_destroy(App *app);
 static void on_paint(App *app);
+static void on_size(App *app, WPARAM wp, LPARAM lp);
+static void on_mouse_move(App *app, WPARAM wp, LPARAM lp);
+static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp);
+static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
+
+static int g_trackingMouse;
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
 
 void app_init_record(App *app, HINSTANCE instance)
@@ -80,6 +89,7 @@ static void run_first_instance(App *app)
     else if (count > 1)
         nav_open_many(app, paths, count);
     if (count > 0) app_browse_hint(app);
+    ui_refresh_toolbar(app);
     InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
@@ -211,9 +221,61 @@ static void on_paint(App *app)
         app->back_w = w;
         app->back_h = h;
     }
+    // The back buffer keeps the rest; only the invalidated part is painted and copied.
+    const RECT &r = ps.rcPaint;
+    int saved = SaveDC(app->back_dc);
+    IntersectClipRect(app->back_dc, r.left, r.top, r.right, r.bottom);
     ui_paint(app, app->back_dc);
-    BitBlt(dc, 0, 0, w, h, app->back_dc, 0, 0, SRCCOPY);
+    RestoreDC(app->back_dc, saved);
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, app->back_dc, r.left, r.top, SRCCOPY);
     EndPaint(app->hwnd, &ps);
+}
+
+static void on_size(App *app, WPARAM wp, LPARAM lp)
+{
+    app->maximized = wp == SIZE_MAXIMIZED;
+    ui_sync_winmax(app);
+    ui_layout(app, LOWORD(lp), HIWORD(lp));
+    if (app->fit_mode == 1) canvas_reset(app);
+    InvalidateRect(app->hwnd, nullptr, FALSE);
+}
+
+static void on_mouse_move(App *app, WPARAM wp, LPARAM lp)
+{
+    app->mouse_x = GET_X_LPARAM(lp);
+    app->mouse_y = GET_Y_LPARAM(lp);
+    if (crop_on_mouse_move(app, app->mouse_x, app->mouse_y, wp)) return;
+    ui_hover(app, app->mouse_x, app->mouse_y);
+    if (!g_trackingMouse) {
+        TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, app->hwnd, 0};
+        if (TrackMouseEvent(&tme)) g_trackingMouse = 1;
+    }
+}
+
+// The class cursor would undo a hand set on mouse movement: answer from the hover state.
+static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
+{
+    if (LOWORD(lp) != HTCLIENT) return DefWindowProcW(hwnd, WM_SETCURSOR, wp, lp);
+    ui_apply_cursor(app);
+    return TRUE;
+}
+
+// The chrome is rebuilt for the new scale; a crop drag in progress cannot survive it.
+static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp)
+{
+    app->dpi = HIWORD(wp);
+    crop_clear(app);
+    if (GetCapture() == app->hwnd) ReleaseCapture();
+    ui_destroy(app);
+    ui_init(app);
+    canvas_sync_gp(app);
+    const RECT *r = (const RECT *)lp;
+    if (r)
+        SetWindowPos(app->hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    ui_layout(app, app->client_w, app->client_h);
+    canvas_reset(app);
+    InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
 static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
@@ -227,7 +289,7 @@ static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 
     WCHAR *list[kCliMaxPaths];
     for (int i = 0; i < count; ++i) list[i] = paths[i];
-    app->crop_mode = 0;
+    set_crop_mode(app, 0);
     if (count == 1)
         app_load(app, list[0]);
     else
@@ -253,8 +315,16 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         on_destroy(app);
         return 0;
     case WM_SIZE:
-        ui_layout(app, LOWORD(lp), HIWORD(lp));
-        InvalidateRect(hwnd, nullptr, FALSE);
+        on_size(app, wp, lp);
+        return 0;
+    case WM_LBUTTONDOWN:
+        crop_on_lbutton_down(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return 0;
+    case WM_LBUTTONUP:
+        crop_on_lbutton_up(app);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        crop_on_double_click(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -266,7 +336,26 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     case WM_UPDATE_FOUND:
         online_update_prompt(hwnd);
         return 0;
+    case WM_MOUSEMOVE:
+        on_mouse_move(app, wp, lp);
+        return 0;
+    case WM_MOUSELEAVE:
+        g_trackingMouse = 0;
+        ui_leave(app);
+        return 0;
+    case WM_SETCURSOR:
+        return on_set_cursor(app, hwnd, wp, lp);
+    case WM_TIMER:
+        ui_timer(app, wp);
+        return 0;
+    case WM_DPICHANGED:
+        on_dpi_changed(app, wp, lp);
+        return 0;
     case WM_KEYDOWN:
+        if (wp == VK_ESCAPE && app->crop_mode) {
+            crop_on_escape(app);
+            return 0;
+        }
         if (wp == VK_ESCAPE) {
             DestroyWindow(hwnd);
             return 0;
@@ -310,6 +399,7 @@ static void copy_path(WCHAR *dst, const WCHAR *src)
 static void refresh_view(App *app)
 {
     util_set_title(app);
+    ui_refresh_toolbar(app);
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
@@ -329,14 +419,18 @@ void app_load_no_queue(App *app, const WCHAR *path)
     if (img) {
         app->image = img;
         app->undo_image = image_clone(img);
+        crop_clear(app);
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
+        canvas_reset(app);
+        panel_rebuild(app);
         refresh_view(app);
         return;
     }
     app->file_size = 0;
     util_set_title(app);
     ui_set_status(app, L"载入失败：%s", PathFindFileNameW(path));
+    ui_refresh_toolbar(app);
     modal_message_box(app->hwnd, err, kAppName, MB_OK | MB_ICONWARNING);
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }

@@ -1,9 +1,12 @@
 #include "files/nav.h"
 #include "files/files.h"
+#include "codec/codec.h"
 #include "shell/modal.h"
 #include "shell/util.h"
 #include "ui/ui.h"
+#include <gdiplus.h>
 #include <shlwapi.h>
+#include <cstring>
 #include <cwchar>
 
 static constexpr WCHAR kOnlyOne[] = L"这个目录里只有这一张图片";
@@ -199,4 +202,54 @@ int nav_key(App *app, WPARAM key)
         app_browse_hint(app);
     }
     return 1;
+}
+
+static GpBitmap *thumb_to_bitmap(const Image *thumb)
+{
+    using namespace Gdiplus::DllExports;
+    GpBitmap *bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0((INT)thumb->width, (INT)thumb->height, 0, PixelFormat32bppARGB, nullptr,
+                                  &bitmap) != Gdiplus::Ok)
+        return nullptr;
+    Gdiplus::Rect all(0, 0, (INT)thumb->width, (INT)thumb->height);
+    Gdiplus::BitmapData data;
+    if (GdipBitmapLockBits(bitmap, &all, Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &data) != Gdiplus::Ok) {
+        GdipDisposeImage(bitmap);
+        return nullptr;
+    }
+    for (uint32_t y = 0; y < thumb->height; ++y)
+        memcpy((uint8_t *)data.Scan0 + (size_t)y * data.Stride, thumb->data + (size_t)y * thumb->stride,
+               (size_t)thumb->width * 4);
+    GdipBitmapUnlockBits(bitmap, &data);
+    return bitmap;
+}
+
+GpBitmap *nav_thumb_bitmap(App *app, int index)
+{
+    if (index < 0 || index >= app->queue_count) return nullptr;
+    if (app->thumb_bitmap[index] && app->thumb_ready_a[index] > 0 && app->thumb_ready_b[index] > 0)
+        return app->thumb_bitmap[index];
+    if (app->thumb_failed[index]) return nullptr;
+    if (app->thumb_budget_on) {
+        if (app->thumb_budget < 1) {
+            app->thumb_pending = 1;
+            return nullptr;
+        }
+        --app->thumb_budget;
+    }
+    WCHAR err[300];
+    Image *thumb = codec_load_thumb(app->queue_paths[index], 96, err, 300);
+    if (!thumb || !thumb->width || !thumb->height) {
+        image_free(thumb);
+        app->thumb_failed[index] = 1;
+        return nullptr;
+    }
+    // A GDI+ failure is not the file's fault: the entry is tried again on a later paint.
+    GpBitmap *bitmap = thumb_to_bitmap(thumb);
+    image_free(thumb);
+    if (!bitmap) return nullptr;
+    if (app->thumb_bitmap[index]) Gdiplus::DllExports::GdipDisposeImage(app->thumb_bitmap[index]);
+    app->thumb_bitmap[index] = bitmap;
+    app->thumb_ready_a[index] = app->thumb_ready_b[index] = 1;
+    return bitmap;
 }

@@ -14,3 +14,5 @@ void CALLBACK play_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time);
 void nav_thumb_release(App *app);
 // The paging, slideshow and delete keys of the main window; 1 when the key was one of them.
 int nav_key(App *app, WPARAM key);
+// The thumbnail of queue entry index, decoded on first use within the paint's budget.
+GpBitmap *nav_thumb_bitmap(App *app, int index);

@@ -1,11 +1,50 @@
-// Window chrome: fonts, DPI scaling and the status line.
+// Window chrome: layout of the strips, the toolbar, hit testing, the status
+// line, tooltips and painting the whole window.
 #pragma once
 #include "app/app.h"
+
+constexpr int kStripMax = 9;  // thumbnails in the bottom row at most
+enum : UINT_PTR { kTimerTooltip = 3, kTimerHoverMenu = 4, kTimerThumbs = 5 };
+constexpr UINT kTooltipDelayMs = 420, kHoverMenuDelayMs = 320, kThumbFrameMs = 16;
 
 int ui_scale(const App *app, int n);
 HFONT make_font(int dpi, int points, int weight);
 void ui_init(App *app);
 void ui_destroy(App *app);
+
+void ui_rebuild_toolbar(App *app);
+void ui_refresh_toolbar(App *app);
+void ui_sync_enabled(App *app);
+void ui_sync_winmax(App *app);
 void ui_layout(App *app, int width, int height);
+int strip_geom(const App *app, int xs[kStripMax], int *first);
+int arrow_rect(const App *app, int left, RECT *out);
+// The zoom box as drawn: floating over the canvas in full screen.
+RECT ui_zoom_box(const App *app);
+
+int ui_hit(const App *app, int x, int y);
+int ui_in_caption(const App *app, int x, int y);
+int ui_canvas_hot(const App *app, int x, int y);
+int ui_zoom_hot(const App *app, int x, int y);
+void ui_set_cursor(const App *app, int canvas_hot);
+// The cursor for the pointer's current zone, set unconditionally (WM_SETCURSOR).
+void ui_apply_cursor(const App *app);
+
 void ui_set_status(App *app, const WCHAR *format, ...);
+int ui_tip_check(App *app);
+void ui_tip_hide(App *app);
 void ui_paint(App *app, HDC dc);
+void paint_top(App *app, HDC dc);
+void paint_bottom(App *app, HDC dc);
+void paint_zoom_box(App *app, HDC dc);
+// The title text for the span, shortened in the middle; 0 when none fits.
+int ui_fit_title(HDC dc, const WCHAR *title, int span, float size, WCHAR *out, int cap);
+
+// "W × H   size" of the current picture, empty without one.
+void ui_facts_text(const App *app, WCHAR *out, int cap);
+void ui_zoom_text(double zoom, WCHAR *out, int cap);
+
+// Hover wiring of the window procedure.
+void ui_hover(App *app, int x, int y);
+void ui_leave(App *app);
+void ui_timer(App *app, UINT_PTR id);

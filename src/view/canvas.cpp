@@ -1,10 +1,50 @@
 #include "view/canvas.h"
+#include "crop/crop.h"
+#include "ui/ui.h"
 #include <gdiplus.h>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
 
+using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
+static constexpr COLORREF kCheckerLight = 0x363636, kCheckerDark = 0x282828;
+static constexpr COLORREF kHintColour = RGB(138, 138, 148);
+static constexpr WCHAR kHintLarge[] = L"把图片拖到这里，或双击打开";
+static constexpr WCHAR kHintSmall[] = L"也可以点左上角的文件夹图标，或按 Ctrl+O";
+static constexpr int kPyramidFloor = 64;  // smallest level side worth keeping
+
+static int g_last_path;
+
+static void pyramid_free(ViewPyramid *p, bool buffers);
+
+int canvas_last_path()
+{
+    return g_last_path;
+}
+
+int canvas_disp_len(uint32_t n, double zoom)
+{
+    double v = (double)n * zoom + 0.5;
+    if (!(v > 0)) return 0;
+    return v > (double)(1 << 30) ? (1 << 30) : (int)v;
+}
+
+void canvas_view_free(App *app)
+{
+    if (app->view_cache) GdipDisposeImage(app->view_cache);
+    app->view_cache = nullptr;
+    app->view_cache_w = app->view_cache_h = 0;
+}
+
+// Everything made from the picture goes with it, buffers included.
 void canvas_release_gp(App *app)
 {
+    canvas_view_free(app);
+    pyramid_free(&app->view_pyramid, true);
     if (app->gp_image) GdipDisposeImage(app->gp_image);
     app->gp_image = nullptr;
 }
@@ -12,11 +52,447 @@ void canvas_release_gp(App *app)
 // The bitmap shares the Image's pixels, so it must go before the Image does.
 void canvas_sync_gp(App *app)
 {
-    canvas_release_gp(app);
-    const Image *img = app->image;
+    canvas_view_free(app);
+    pyramid_free(&app->view_pyramid, app->image == nullptr);
+    if (app->gp_image) GdipDisposeImage(app->gp_image);
+    app->gp_image = nullptr;
+    const ::Image *img = app->image;
     if (!img || !img->data) return;
     GpBitmap *bitmap = nullptr;
     if (GdipCreateBitmapFromScan0((INT)img->width, (INT)img->height, (INT)img->stride, PixelFormat32bppARGB,
-                                  img->data, &bitmap) == Gdiplus::Ok)
+                                  img->data, &bitmap) == Ok)
         app->gp_image = bitmap;
+}
+
+static int rect_w(const RECT &r) { return r.right - r.left; }
+static int rect_h(const RECT &r) { return r.bottom - r.top; }
+
+void canvas_reset(App *app)
+{
+    const RECT &rc = app->rc_canvas;
+    if (!app->image || rc.left >= rc.right || rc.top >= rc.bottom) {
+        app->view_x = app->view_y = 0;
+        app->zoom = 1.0;
+        return;
+    }
+    app->fit_mode = 1;
+    int cw = rect_w(rc), ch = rect_h(rc);
+    double zoom = std::min({(double)cw / app->image->width, (double)ch / app->image->height, 1.0});
+    app->zoom = zoom;
+    app->view_x = rc.left + (cw - canvas_disp_len(app->image->width, zoom)) / 2;
+    app->view_y = rc.top + (ch - canvas_disp_len(app->image->height, zoom)) / 2;
+}
+
+void canvas_actual(App *app)
+{
+    if (!app->image) return;
+    const RECT &rc = app->rc_canvas;
+    app->fit_mode = 0;
+    app->zoom = 1.0;
+    // Signed: a picture larger than the canvas starts left of and above it.
+    app->view_x = rc.left + (rect_w(rc) - (int)app->image->width) / 2;
+    app->view_y = rc.top + (rect_h(rc) - (int)app->image->height) / 2;
+}
+
+static int clamp_int(double v)
+{
+    if (v > (double)(1 << 30)) return 1 << 30;
+    if (v < -(double)(1 << 30)) return -(1 << 30);
+    return (int)v;
+}
+
+void canvas_zoom_at(App *app, double factor, int x, int y)
+{
+    if (!app->image) return;
+    if (!(app->zoom > 0)) canvas_reset(app);  // a record zeroed before any fit
+    app->fit_mode = 0;
+    double old = app->zoom;
+    // A fit may already be below the floor: zooming out must not enlarge it.
+    double floor = std::min(kZoomMin, old);
+    double next = std::clamp(old * factor, floor, kZoomMax);
+    if (next == old) return;
+    app->zoom = next;
+    double r = next / old;
+    app->view_x = x - clamp_int((double)(x - app->view_x) * r);
+    app->view_y = y - clamp_int((double)(y - app->view_y) * r);
+}
+
+void zoom_center(App *app, double factor)
+{
+    const RECT &rc = app->rc_canvas;
+    canvas_zoom_at(app, factor, (rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    if (!app->hwnd) return;
+    InvalidateRect(app->hwnd, &app->rc_canvas, FALSE);
+    InvalidateRect(app->hwnd, &app->rc_bottom, FALSE);
+}
+
+// ---- the box resampler behind the view cache ----
+
+namespace {
+
+struct Span {
+    int32_t first, count;
+};
+
+// Same source ranges as image_resize's box filter: every source pixel whose
+// centre lies within half a destination pixel counts once.
+void box_spans(uint32_t src_len, int dst_len, int from, int count, Span *out)
+{
+    double scale = (double)src_len / dst_len;
+    double b = 0.5 * (scale > 1.0 ? scale : 1.0);
+    for (int i = from; i < from + count; ++i, ++out) {
+        double h = (i + 0.5) * scale;
+        double left_d = std::ceil(h - b - 0.5);
+        int64_t left = left_d > 0 ? (int64_t)left_d : 0;
+        int64_t right = (int64_t)(h + b - 0.5);
+        if (right > (int64_t)src_len - 1) right = (int64_t)src_len - 1;
+        if (right < left) {
+            int64_t only = std::min((int64_t)h, (int64_t)src_len - 1);
+            *out = {(int32_t)only, 1};
+            continue;
+        }
+        // The edge pixels count only when the kernel, evaluated as the filter does, reaches them.
+        int64_t first = left, last = right;
+        auto inside = [&](int64_t j) { return std::fabs((j + 0.5 - h) / (b * 2)) <= 0.5; };
+        while (first <= last && !inside(first)) ++first;
+        while (last >= first && !inside(last)) --last;
+        if (first > last)
+            *out = {(int32_t)left, 1};
+        else
+            *out = {(int32_t)first, (int32_t)(last - first + 1)};
+    }
+}
+
+// Opaque pictures average the bytes; pictures with alpha average premultiplied.
+template <typename Acc, bool kAlpha>
+void box_rows(const ::Image *src, uint8_t *dst, int w, int h, const Span *sx, const Span *sy, Acc *acc)
+{
+    for (int y = 0; y < h; ++y) {
+        std::memset(acc, 0, sizeof(Acc) * 4 * (size_t)w);
+        for (int j = 0; j < sy[y].count; ++j) {
+            const uint8_t *row = src->data + (size_t)(sy[y].first + j) * src->stride;
+            Acc *a = acc;
+            for (int x = 0; x < w; ++x, a += 4) {
+                const uint8_t *p = row + (size_t)sx[x].first * 4;
+                Acc s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+                for (int k = 0; k < sx[x].count; ++k, p += 4) {
+                    if (kAlpha) {
+                        Acc al = p[3];
+                        s0 += p[0] * al, s1 += p[1] * al, s2 += p[2] * al, s3 += al;
+                    } else {
+                        s0 += p[0], s1 += p[1], s2 += p[2];
+                    }
+                }
+                a[0] += s0, a[1] += s1, a[2] += s2, a[3] += s3;
+            }
+        }
+        uint8_t *out = dst + (size_t)y * w * 4;
+        const Acc *a = acc;
+        for (int x = 0; x < w; ++x, a += 4, out += 4) {
+            Acc n = (Acc)sx[x].count * sy[y].count;
+            if (kAlpha) {
+                out[3] = (uint8_t)((a[3] + n / 2) / n);
+                Acc al = a[3];
+                for (int c = 0; c < 3; ++c) out[c] = al ? (uint8_t)std::min<Acc>((a[c] + al / 2) / al, 255) : 0;
+            } else {
+                for (int c = 0; c < 3; ++c) out[c] = (uint8_t)((a[c] + n / 2) / n);
+                out[3] = 255;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int canvas_box_resample(const ::Image *src, int full_w, int full_h, int x, int y, int w, int h, uint8_t *dst,
+                        void **scratch, size_t *scratch_cap)
+{
+    if (!src || !src->data || !dst || w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > full_w || y + h > full_h)
+        return 0;
+    size_t need = sizeof(Span) * ((size_t)w + h) + sizeof(uint64_t) * 4 * (size_t)w;
+    if (*scratch_cap < need) {
+        void *grown = realloc(*scratch, need);
+        if (!grown) return 0;
+        *scratch = grown;
+        *scratch_cap = need;
+    }
+    Span *sx = (Span *)*scratch, *sy = sx + w;
+    void *acc = sy + h;
+    box_spans(src->width, full_w, x, w, sx);
+    box_spans(src->height, full_h, y, h, sy);
+    int most_x = 0, most_y = 0;
+    for (int i = 0; i < w; ++i) most_x = std::max(most_x, sx[i].count);
+    for (int i = 0; i < h; ++i) most_y = std::max(most_y, sy[i].count);
+    // Premultiplied sums fit 32 bits while a box holds fewer than 66051 pixels.
+    if (src->has_alpha && (int64_t)most_x * most_y < 66000)
+        box_rows<uint32_t, true>(src, dst, w, h, sx, sy, (uint32_t *)acc);
+    else if (src->has_alpha)
+        box_rows<uint64_t, true>(src, dst, w, h, sx, sy, (uint64_t *)acc);
+    else
+        box_rows<uint32_t, false>(src, dst, w, h, sx, sy, (uint32_t *)acc);
+    return 1;
+}
+
+// ---- the pyramid and the cache ----
+
+static void pyramid_free(ViewPyramid *p, bool buffers)
+{
+    for (int i = 0; i < p->levels; ++i) image_free(p->level[i]);
+    std::memset(p->level, 0, sizeof p->level);
+    p->levels = 0;
+    if (!buffers) return;
+    free(p->cache_px);
+    free(p->scratch);
+    p->cache_px = nullptr;
+    p->scratch = nullptr;
+    p->cache_cap = p->scratch_cap = 0;
+}
+
+// Halves the picture again and again (2 x 2 boxes, the odd edge kept) until
+// it is small; each level is an exact box filter of the one above.
+static void pyramid_build(App *app)
+{
+    ViewPyramid *p = &app->view_pyramid;
+    const ::Image *above = app->image;
+    while (p->levels < (int)std::size(p->level) && std::max(above->width, above->height) > kPyramidFloor) {
+        uint32_t w = (above->width + 1) / 2, h = (above->height + 1) / 2;
+        ::Image *next = image_new(w, h);
+        if (!next) return;
+        next->has_alpha = above->has_alpha;
+        ::Image wrap = *above;
+        void *scratch = p->scratch;
+        size_t cap = p->scratch_cap;
+        int ok = canvas_box_resample(&wrap, (int)w, (int)h, 0, 0, (int)w, (int)h, next->data, &scratch, &cap);
+        p->scratch = scratch;
+        p->scratch_cap = cap;
+        if (!ok) {
+            image_free(next);
+            return;
+        }
+        p->level[p->levels++] = next;
+        above = next;
+    }
+}
+
+// The smallest copy that still has at least w x h pixels.
+static const ::Image *pyramid_source(App *app, int w, int h)
+{
+    ViewPyramid *p = &app->view_pyramid;
+    if (p->levels == 0) pyramid_build(app);
+    const ::Image *best = app->image;
+    for (int i = 0; i < p->levels; ++i)
+        if ((int)p->level[i]->width >= w && (int)p->level[i]->height >= h) best = p->level[i];
+    return best;
+}
+
+// Light and dark cells anchored to the picture's displayed corner.
+static uint32_t checker_at(int x, int y, int n)
+{
+    return ((y / n + x / n) % 2 == 0) ? kCheckerLight : kCheckerDark;
+}
+
+// A transparent picture is laid over the checkerboard once, when the part is
+// built, so that drawing it is a plain copy.
+static void cache_over_checker(uint8_t *px, int x0, int y0, int w, int h, int n)
+{
+    for (int j = 0; j < h; ++j) {
+        uint8_t *p = px + (size_t)j * w * 4;
+        for (int i = 0; i < w; ++i, p += 4) {
+            uint32_t bg = checker_at(x0 + i, y0 + j, n), a = p[3];
+            for (int c = 0; c < 3; ++c) {
+                uint32_t under = (bg >> (8 * c)) & 0xFF;
+                p[c] = (uint8_t)((p[c] * a + under * (255 - a) + 127) / 255);
+            }
+            p[3] = 255;
+        }
+    }
+}
+
+// The visible part of the picture at display size dw x dh, at (x, y) from its corner.
+static GpBitmap *cache_build(App *app, int dw, int dh, int x, int y, int w, int h)
+{
+    ViewPyramid *p = &app->view_pyramid;
+    size_t bytes = (size_t)w * h * 4;
+    canvas_view_free(app);  // its bitmap sits on the buffer about to be rewritten
+    if (p->cache_cap < bytes) {
+        free(p->cache_px);
+        p->cache_px = (uint8_t *)malloc(bytes);
+        p->cache_cap = p->cache_px ? bytes : 0;
+        if (!p->cache_px) return nullptr;
+    }
+    const ::Image *src = pyramid_source(app, dw, dh);
+    if (!canvas_box_resample(src, dw, dh, x, y, w, h, p->cache_px, &p->scratch, &p->scratch_cap)) return nullptr;
+    if (app->image->has_alpha) cache_over_checker(p->cache_px, x, y, w, h, std::max(2, ui_scale(app, 8)));
+    GpBitmap *bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(w, h, w * 4, PixelFormat32bppARGB, p->cache_px, &bitmap) != Ok) return nullptr;
+    app->view_cache = bitmap;
+    app->view_cache_w = w;
+    app->view_cache_h = h;
+    p->cache_dw = dw, p->cache_dh = dh, p->cache_x = x, p->cache_y = y;
+    return bitmap;
+}
+
+// ---- painting ----
+
+static void paint_hint(App *app, HDC dc)
+{
+    const RECT &rc = app->rc_canvas;
+    if (rc.left >= rc.right || rc.top >= rc.bottom) return;
+    int s34 = ui_scale(app, 34), s22 = ui_scale(app, 22);
+    int c = rc.top + rect_h(rc) / 2;
+    int mode = SetBkMode(dc, TRANSPARENT);
+    COLORREF colour = SetTextColor(dc, kHintColour);
+    HGDIOBJ old = SelectObject(dc, app->font_large ? app->font_large : GetStockObject(DEFAULT_GUI_FONT));
+    RECT large = {0, c - s34, rect_w(rc), c};
+    DrawTextW(dc, kHintLarge, -1, &large, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, app->font_small ? app->font_small : GetStockObject(DEFAULT_GUI_FONT));
+    RECT small = {0, c + s34, rect_w(rc), c + s34 + s22};
+    DrawTextW(dc, kHintSmall, -1, &small, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    SetTextColor(dc, colour);
+    SetBkMode(dc, mode);
+}
+
+static HBITMAP checker_tile(int n)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 2 * n, -2 * n, 1, 32, BI_RGB};
+    uint32_t *px = nullptr;
+    HBITMAP tile = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, (void **)&px, nullptr, 0);
+    if (!tile) return nullptr;
+    for (int j = 0; j < 2 * n; ++j)
+        for (int i = 0; i < 2 * n; ++i) px[j * 2 * n + i] = ((j / n + i / n) % 2 == 0) ? kCheckerLight : kCheckerDark;
+    return tile;
+}
+
+static int pos_mod(int v, int m)
+{
+    int r = v % m;
+    return r < 0 ? r + m : r;
+}
+
+static void paint_checker(App *app, HDC dc, const RECT &display)
+{
+    int n = std::max(2, ui_scale(app, 8));
+    if (n != app->checker_cell) {
+        if (app->checker_bitmap) DeleteObject(app->checker_bitmap);
+        app->checker_bitmap = checker_tile(n);
+        app->checker_cell = n;
+    }
+    if (!app->checker_bitmap) return;
+    HBRUSH brush = CreatePatternBrush(app->checker_bitmap);
+    if (!brush) return;
+    // Anchored to the picture's corner, so the pattern moves with the picture.
+    POINT old;
+    SetBrushOrgEx(dc, pos_mod(display.left, 2 * n), pos_mod(display.top, 2 * n), &old);
+    FillRect(dc, &display, brush);
+    SetBrushOrgEx(dc, old.x, old.y, nullptr);
+    DeleteObject(brush);
+}
+
+struct SourceRect {
+    int x, y, w, h;
+};
+
+// The visible part of the display rectangle in source pixels.
+static SourceRect map_source(int sw, int sh, int dw, int dh, const RECT &vis, int view_x, int view_y)
+{
+    double rx = (double)sw / dw, ry = (double)sh / dh;
+    auto axis = [](int lo, int hi, int origin, double r, int size, int *start, int *len) {
+        int s = (int)((lo - origin) * r);
+        int l = (int)((hi - lo) * r + 0.5);
+        if (s < 0) l += s, s = 0;
+        if (s > size - 1) s = size - 1;
+        if (s + l > size) l = size - s;
+        *start = s;
+        *len = std::max(l, 1);
+    };
+    SourceRect out;
+    axis(vis.left, vis.right, view_x, rx, sw, &out.x, &out.w);
+    axis(vis.top, vis.bottom, view_y, ry, sh, &out.y, &out.h);
+    return out;
+}
+
+// GDI+ under Wine reads the whole bitmap whatever part is drawn, so the part
+// is drawn from a bitmap made over just those pixels (same memory, no copy).
+static void draw_part(HDC dc, const uint8_t *px, int stride, const SourceRect &s, const RECT &vis, bool nearest)
+{
+    GpGraphics *g = nullptr;
+    if (GdipCreateFromHDC(dc, &g) != Ok) return;
+    GpBitmap *part = nullptr;
+    BYTE *scan0 = (BYTE *)px + (size_t)s.y * stride + (size_t)s.x * 4;
+    if (GdipCreateBitmapFromScan0(s.w, s.h, stride, PixelFormat32bppARGB, scan0, &part) == Ok) {
+        GdipSetInterpolationMode(g, nearest ? InterpolationModeNearestNeighbor : InterpolationModeBilinear);
+        GdipSetPixelOffsetMode(g, PixelOffsetModeHalf);
+        GdipSetSmoothingMode(g, SmoothingModeHighQuality);
+        GdipSetCompositingMode(g, CompositingModeSourceOver);
+        GdipDrawImageRectRectI(g, part, vis.left, vis.top, vis.right - vis.left, vis.bottom - vis.top, 0, 0, s.w,
+                               s.h, UnitPixel, nullptr, nullptr, nullptr);
+        GdipDisposeImage(part);
+    }
+    GdipDeleteGraphics(g);
+}
+
+// Opaque pixels at one screen pixel each: a plain copy, an order of magnitude
+// faster than a GDI+ draw under Wine and the same pixels.
+static void blit_part(HDC dc, const uint8_t *px, int stride, int sx, int sy, const RECT &vis)
+{
+    int w = vis.right - vis.left, h = vis.bottom - vis.top;
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), stride / 4, -h, 1, 32, BI_RGB};
+    const uint8_t *rows = px + (size_t)sy * stride;
+    StretchDIBits(dc, vis.left, vis.top, w, h, sx, 0, w, h, rows, &bi, DIB_RGB_COLORS, SRCCOPY);
+}
+
+static void paint_picture(App *app, HDC dc, int dw, int dh, const RECT &vis, const RECT &display)
+{
+    // The cache holds just the visible part, resampled for the whole display
+    // size, so it stays within the canvas's size at any zoom below 100 %.
+    bool allowed = dw > 0 && dh > 0 && ((uint32_t)dw < app->image->width || (uint32_t)dh < app->image->height);
+    int x = vis.left - app->view_x, y = vis.top - app->view_y, w = rect_w(vis), h = rect_h(vis);
+    const ViewPyramid &p = app->view_pyramid;
+    if (allowed) {
+        if (app->view_cache && p.cache_dw == dw && p.cache_dh == dh && p.cache_x == x && p.cache_y == y &&
+            app->view_cache_w == w && app->view_cache_h == h) {
+            g_last_path = kPathCacheHit;
+            blit_part(dc, p.cache_px, w * 4, 0, 0, vis);
+            return;
+        }
+        if (cache_build(app, dw, dh, x, y, w, h)) {
+            g_last_path = kPathCacheRebuild;
+            blit_part(dc, p.cache_px, w * 4, 0, 0, vis);
+            return;
+        }
+    }
+    g_last_path = kPathFull;
+    const ::Image *img = app->image;
+    if (img->has_alpha) paint_checker(app, dc, display);  // the cache has it built in
+    SourceRect s = map_source((int)img->width, (int)img->height, dw, dh, vis, app->view_x, app->view_y);
+    if (!img->has_alpha && dw == (int)img->width && dh == (int)img->height) {
+        blit_part(dc, img->data, (int)img->stride, s.x, s.y, vis);
+        return;
+    }
+    double rx = (double)img->width / dw;
+    draw_part(dc, img->data, (int)img->stride, s, vis, rx > 0.99 && rx < 1.01);
+}
+
+void canvas_paint(App *app, HDC dc)
+{
+    g_last_path = kPathNone;
+    if (!app->image || !app->gp_image) {
+        paint_hint(app, dc);
+        return;
+    }
+    const RECT &rc = app->rc_canvas;
+    int dw = canvas_disp_len(app->image->width, app->zoom), dh = canvas_disp_len(app->image->height, app->zoom);
+    RECT display = {app->view_x, app->view_y, (int)std::min<int64_t>((int64_t)app->view_x + dw, INT32_MAX),
+                    (int)std::min<int64_t>((int64_t)app->view_y + dh, INT32_MAX)};
+    RECT vis = {std::max(display.left, rc.left), std::max(display.top, rc.top), std::min(display.right, rc.right),
+                std::min(display.bottom, rc.bottom)};
+    // Clipped to the canvas within whatever clip the caller set (the part being repainted).
+    int saved = SaveDC(dc);
+    IntersectClipRect(dc, rc.left, rc.top, rc.right, rc.bottom);
+    if (vis.left < vis.right && vis.top < vis.bottom) paint_picture(app, dc, dw, dh, vis, display);
+    RestoreDC(dc, saved);
+    crop_paint(app, dc);
 }

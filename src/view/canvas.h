@@ -1,6 +1,26 @@
-// The viewer canvas: the GDI+ bitmap over the current picture's pixels.
+// The viewer canvas: where the picture sits, zooming about a point, the
+// resampled view cache and painting the picture area.
 #pragma once
 #include "app/app.h"
 
+constexpr double kZoomMin = 0.02, kZoomMax = 32.0;
+
 void canvas_sync_gp(App *app);
 void canvas_release_gp(App *app);
+void canvas_view_free(App *app);
+void canvas_reset(App *app);
+void canvas_actual(App *app);
+void canvas_zoom_at(App *app, double factor, int x, int y);
+void zoom_center(App *app, double factor);
+void canvas_paint(App *app, HDC dc);
+
+// Display length of n picture pixels at zoom, rounded, kept within int range.
+int canvas_disp_len(uint32_t n, double zoom);
+// How the last paint got its picture: 0 nothing, 1 cache reused, 2 cache rebuilt, 3 full resolution.
+enum : int { kPathNone = 0, kPathCacheHit = 1, kPathCacheRebuild = 2, kPathFull = 3 };
+int canvas_last_path();
+// Box-filters src to full_w x full_h and writes the part at (x, y) of size w x h
+// into dst (straight BGRA, w * 4 bytes a row); the scratch buffer grows as
+// needed and is kept by the caller. Returns 1 on success.
+int canvas_box_resample(const Image *src, int full_w, int full_h, int x, int y, int w, int h, uint8_t *dst,
+                        void **scratch, size_t *scratch_cap);

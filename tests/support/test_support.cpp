@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 #include <shellapi.h>
 #include <cstdio>
+#include <cstring>
 
 static std::wstring env_text(const wchar_t *name)
 {
@@ -117,4 +118,31 @@ Image *make_gradient(uint32_t w, uint32_t h, bool with_alpha)
     }
     image_detect_alpha(img);
     return img;
+}
+
+bool dib_create(Dib *dib, int w, int h)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB};
+    dib->w = w, dib->h = h;
+    dib->dc = CreateCompatibleDC(nullptr);
+    dib->bitmap = CreateDIBSection(dib->dc, &bi, DIB_RGB_COLORS, (void **)&dib->px, nullptr, 0);
+    if (!dib->bitmap) return false;
+    dib->old = SelectObject(dib->dc, dib->bitmap);
+    dib_clear(dib);
+    return true;
+}
+
+void dib_clear(Dib *dib)
+{
+    GdiFlush();
+    memset(dib->px, 0, (size_t)dib->w * dib->h * 4);
+}
+
+void dib_free(Dib *dib)
+{
+    if (dib->old) SelectObject(dib->dc, dib->old);
+    if (dib->bitmap) DeleteObject(dib->bitmap);
+    if (dib->dc) DeleteDC(dib->dc);
+    *dib = Dib();
 }

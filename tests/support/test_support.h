@@ -32,3 +32,16 @@ std::vector<uint8_t> read_file_bytes(const std::wstring &path);
 bool file_exists(const std::wstring &path);
 // A picture with a smooth gradient and, if wanted, varying alpha.
 Image *make_gradient(uint32_t w, uint32_t h, bool with_alpha);
+
+// A 32-bit top-down DIB selected into a memory DC, cleared to 0: paint into dc, read at().
+struct Dib {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    uint32_t *px = nullptr;
+    int w = 0, h = 0;
+    uint32_t at(int x, int y) const { GdiFlush(); return px[y * w + x] & 0xFFFFFF; }
+};
+bool dib_create(Dib *dib, int w, int h);
+void dib_clear(Dib *dib);
+void dib_free(Dib *dib);

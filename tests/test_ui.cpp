@@ -1,0 +1,474 @@
+// Chrome layout, toolbar enabling, hit testing, tooltips and the painted
+// chrome, on an App record (no window) painted into a 32-bit DIB.
+#include <gtest/gtest.h>
+#include "app/app.h"
+#include "files/nav.h"
+#include "support/test_support.h"
+#include "ui/icons.h"
+#include "ui/ui.h"
+#include "view/canvas.h"
+#include <gdiplus.h>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+App g_rec;
+
+class Chrome : public ::testing::Test {
+protected:
+    App *app = &g_rec;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+    }
+    void TearDown() override
+    {
+        app_release_picture(app);
+        ui_destroy(app);
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void lay_out(int dpi, int w, int h)
+    {
+        app->dpi = dpi;
+        app->client_w = w, app->client_h = h;
+        ui_rebuild_toolbar(app);
+    }
+    void with_picture()
+    {
+        app->image = image_new(400, 300);
+        canvas_sync_gp(app);
+        ui_sync_enabled(app);
+    }
+    void with_queue(int count, int index)
+    {
+        app->queue_count = count;
+        app->queue_index = index;
+        for (int i = 0; i < count; ++i) swprintf(app->queue_paths[i], kPathMax, L"C:\\pics\\p%02d.jpg", i);
+    }
+    const ToolButton *button(int cmd)
+    {
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
+        return nullptr;
+    }
+};
+
+bool same(const RECT &a, const RECT &b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST_F(Chrome, LayoutAt96And144Dpi)
+{
+    lay_out(96, 1200, 800);
+    EXPECT_TRUE(same(app->rc_top, {0, 0, 1200, 44}));
+    EXPECT_TRUE(same(app->rc_canvas, {0, 44, 1200, 760}));
+    EXPECT_TRUE(same(app->rc_bottom, {0, 760, 1200, 800}));
+    EXPECT_TRUE(same(app->rc_zoom, {1022, 765, 1192, 795}));
+    EXPECT_TRUE(same(app->rc_strip, {8, 765, 1010, 795}));
+    EXPECT_EQ(app->rc_panel.right - app->rc_panel.left, 0);
+    EXPECT_EQ(button(15)->x + button(15)->width, 1196);  // right group ends 4 from the edge
+    EXPECT_EQ(button(1)->x, 8);
+    int open96 = button(1)->width;
+    EXPECT_GE(open96, 52);
+    EXPECT_EQ(app->rc_title.right, button(11)->x - 14);
+
+    lay_out(144, 1800, 1200);
+    EXPECT_EQ(app->rc_top.bottom, 66);
+    EXPECT_EQ(app->rc_zoom.right - app->rc_zoom.left, 255);
+    EXPECT_EQ(button(15)->width, 48);
+    EXPECT_NEAR(button(1)->width, open96 * 1.5, 3);  // the label is measured at 21 pixels
+
+    app->crop_mode = 1;
+    lay_out(96, 500, 600);
+    EXPECT_TRUE(same(app->rc_panel, {250, 44, 500, 560}));
+    EXPECT_EQ(app->rc_canvas.right, 250);
+    app->crop_mode = 0;
+    app->fullscreen = 1;
+    lay_out(96, 1200, 800);
+    EXPECT_TRUE(same(app->rc_canvas, {0, 0, 1200, 800}));
+    EXPECT_EQ(ui_in_caption(app, 600, 0), 0);
+}
+
+TEST_F(Chrome, ToolbarEnablingWithAndWithoutAPicture)
+{
+    lay_out(96, 1100, 720);
+    struct Case {
+        bool picture, crop;
+        std::set<int> enabled;
+    };
+    const Case cases[] = {
+        {false, false, {1, 11, 12, 13, 14, 15}},  // batch needs no open picture
+        {true, false, {1, 7, 8, 9, 12, 2, 3, 4, 11, 13, 14, 15}},
+        {true, true, {1, 9, 11, 12, 13, 14, 15}},
+    };
+    for (const Case &c : cases) {
+        app_release_picture(app);
+        if (c.picture) with_picture();
+        app->crop_mode = c.crop;
+        ui_sync_enabled(app);
+        std::set<int> got;
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd && app->buttons[i].enabled) got.insert(app->buttons[i].cmd);
+        EXPECT_EQ(got, c.enabled) << c.picture << c.crop;
+        EXPECT_EQ(button(9)->toggled, c.crop ? 1 : 0);
+    }
+    app->maximized = 1;
+    ui_sync_winmax(app);
+    EXPECT_EQ(button(14)->icon, kIconRestore);
+}
+
+TEST_F(Chrome, EveryPointHitsTheRightId)
+{
+    lay_out(96, 1100, 720);
+    with_picture();
+    with_queue(20, 19);
+    ui_layout(app, 1100, 720);
+    // Sweep every pixel: each id's area must be where its zone is drawn.
+    std::set<int> seen;
+    for (int y = 0; y < 720; ++y)
+        for (int x = 0; x < 1100; ++x) {
+            int id = ui_hit(app, x, y);
+            if (!id) continue;
+            seen.insert(id);
+            if (id < 20) {
+                const ToolButton *b = button(id);
+                ASSERT_TRUE(b && b->enabled && x >= b->x && x < b->x + b->width && y < 44) << id << " at " << x << "," << y;
+            } else if (id <= 24) {
+                ASSERT_TRUE(x >= app->rc_zoom.left && x < app->rc_zoom.right && y >= app->rc_zoom.top &&
+                            y < app->rc_zoom.bottom) << id;
+            } else if (id == 26 || id == 27) {
+                RECT r;
+                arrow_rect(app, id == 26, &r);
+                ASSERT_TRUE(x >= r.left && x < r.right && y >= r.top && y < r.bottom) << id;
+            } else {
+                ASSERT_GE(id, 1000 + 11) << "entries 11 to 19 are shown";
+                ASSERT_LE(id, 1000 + 19);
+                ASSERT_GE(y, app->rc_bottom.top);
+            }
+        }
+    std::set<int> expected = {1, 7, 8, 9, 12, 2, 3, 4, 11, 13, 14, 15, 21, 22, 23, 24, 26, 27};
+    for (int i = 11; i < 20; ++i) expected.insert(1000 + i);
+    EXPECT_EQ(seen, expected);
+
+    int zl = app->rc_zoom.left, zy = app->rc_zoom.top + 15;
+    EXPECT_EQ(ui_hit(app, zl + 10, zy), 22);
+    EXPECT_EQ(ui_hit(app, zl + 60, zy), 21);
+    EXPECT_EQ(ui_hit(app, zl + 120, zy), 23);
+    EXPECT_EQ(ui_hit(app, zl + 160, zy), 24);
+
+    // A disabled button is not hit but still blocks window dragging.
+    app_release_picture(app);
+    ui_sync_enabled(app);
+    const ToolButton *print = button(2);
+    EXPECT_EQ(ui_hit(app, print->x + 5, 20), 0);
+    EXPECT_EQ(ui_in_caption(app, print->x + 5, 20), 0);
+    EXPECT_EQ(ui_in_caption(app, (app->rc_title.left + app->rc_title.right) / 2, 20), 1);
+}
+
+TEST_F(Chrome, FullScreenHitsTheFloatingZoomBoxAndHasNoArrows)
+{
+    lay_out(96, 1100, 720);
+    with_picture();
+    with_queue(5, 2);
+    app->fullscreen = 1;
+    ui_layout(app, 1100, 720);
+    RECT z = ui_zoom_box(app);
+    EXPECT_TRUE(same(z, {465, 672, 635, 702}));
+    EXPECT_EQ(ui_hit(app, z.left + 60, z.top + 10), 21);
+    EXPECT_EQ(ui_hit(app, z.left + 160, z.top + 10), 24);
+    EXPECT_EQ(ui_hit(app, 1100 - 20, 719), 0);  // nothing where no box is drawn
+    RECT r;
+    EXPECT_EQ(arrow_rect(app, 1, &r), 0);
+    EXPECT_EQ(ui_canvas_hot(app, 40, 360), 3);
+}
+
+TEST_F(Chrome, ThumbnailRowKeepsTheCurrentPictureInView)
+{
+    lay_out(96, 1100, 720);
+    int xs[kStripMax], first;
+    EXPECT_EQ(strip_geom(app, xs, &first), 0);
+    struct Case {
+        int count, index, n, first;
+    };
+    static constexpr Case kCases[] = {{20, 0, 9, 0}, {20, 19, 9, 11}, {20, 10, 9, 6}, {1, 0, 1, 0}, {3, 2, 3, 0}};
+    for (const Case &c : kCases) {
+        with_queue(c.count, c.index);
+        EXPECT_EQ(strip_geom(app, xs, &first), c.n) << c.count << "/" << c.index;
+        EXPECT_EQ(first, c.first) << c.count << "/" << c.index;
+        EXPECT_EQ(xs[c.n - 1] + 62, app->rc_strip.right) << "right-aligned";
+    }
+    RECT r;
+    with_queue(1, 0);
+    EXPECT_EQ(arrow_rect(app, 1, &r), 0);
+}
+
+// ---- painting ----
+
+class ChromePaint : public Chrome {
+protected:
+    Dib d;
+    HDC dc = nullptr;
+    int w = 1100, h = 720;
+    void SetUp() override
+    {
+        Chrome::SetUp();
+        ASSERT_TRUE(dib_create(&d, w, h));
+        dc = d.dc;
+        lay_out(96, w, h);
+    }
+    void TearDown() override
+    {
+        dib_free(&d);
+        Chrome::TearDown();
+    }
+    void paint() { ui_paint(app, dc); }
+    uint32_t at(int x, int y) { return d.at(x, y); }
+    // Pixels in the box that differ from the window background.
+    int ink(int l, int t, int r, int b)
+    {
+        int n = 0;
+        for (int y = t; y < b; ++y)
+            for (int x = l; x < r; ++x) n += at(x, y) != 0x1A1A1Du;
+        return n;
+    }
+};
+
+TEST_F(ChromePaint, FactsSizesAndZoomTexts)
+{
+    WCHAR text[96];
+    ui_facts_text(app, text, 96);
+    EXPECT_STREQ(text, L"");
+    with_picture();
+    struct Case {
+        int32_t bytes;
+        const WCHAR *expect;
+    };
+    static constexpr Case kCases[] = {
+        {1572864, L"400 × 300   1.50 MB"},
+        {1048575, L"400 × 300   1024 KB"},
+        {(int32_t)0x90000000u, L"400 × 300   2304.00 MB"},  // past 2 GiB the low 32 bits are unsigned
+    };
+    for (const Case &c : kCases) {
+        app->file_size = c.bytes;
+        ui_facts_text(app, text, 96);
+        EXPECT_STREQ(text, c.expect);
+    }
+    static constexpr struct {
+        double zoom;
+        const WCHAR *expect;
+    } kZooms[] = {{0.004, L"100%"}, {1.0, L"100%"}, {2.345, L"235%"}, {0.2, L"20%"}};
+    for (const auto &z : kZooms) {
+        ui_zoom_text(z.zoom, text, 24);
+        EXPECT_STREQ(text, z.expect);
+    }
+}
+
+TEST_F(ChromePaint, LongTitlesAreShortenedInTheMiddle)
+{
+    const WCHAR *name = L"a_very_long_file_name_from_a_camera_0123456789.jpg";
+    WCHAR out[300];
+    int full = icon_text_width(dc, name, 13, 400);
+    ASSERT_GT(full, 100);
+    ASSERT_TRUE(ui_fit_title(dc, name, full + 2, 13, out, 300));
+    EXPECT_STREQ(out, name);
+    ASSERT_TRUE(ui_fit_title(dc, name, full / 2, 13, out, 300));
+    std::wstring s = out;
+    size_t cut = s.find(L'…');
+    ASSERT_NE(cut, std::wstring::npos);
+    size_t tail = s.size() - cut - 1;
+    EXPECT_TRUE(cut == tail || cut + 1 == tail) << "head " << cut << " tail " << tail;
+    EXPECT_EQ(s.substr(0, cut), std::wstring(name).substr(0, cut));
+    EXPECT_EQ(s.substr(cut + 1), std::wstring(name).substr(wcslen(name) - tail));
+    EXPECT_LE(icon_text_width(dc, out, 13, 400), full / 2);
+    EXPECT_FALSE(ui_fit_title(dc, name, 3, 13, out, 300));
+}
+
+TEST_F(ChromePaint, StatusShowsWithOnePictureAndWithNone)
+{
+    ui_set_status(app, L"%s", L"这个目录里只有这一张图片");
+    paint();
+    int p = 8, band_t = app->rc_bottom.top, band_b = app->rc_bottom.bottom;
+    EXPECT_GT(ink(p, band_t, 300, band_b), 30) << "status without a picture";
+    with_picture();
+    with_queue(1, 0);
+    paint();
+    // Facts in their column, the status after it.
+    EXPECT_GT(ink(p, band_t, p + 140, band_b), 30);
+    EXPECT_GT(ink(p + 168, band_t, p + 168 + 120, band_b), 30) << "status with one picture";
+    // The hint lines are gone once a picture shows.
+    EXPECT_EQ(ink(0, 44, 100, 60), 0);
+}
+
+TEST_F(ChromePaint, HoverAndToggleColours)
+{
+    with_picture();
+    int cy = 22;
+    app->hot_button = 13;
+    paint();
+    EXPECT_EQ(at(button(13)->x + 2, cy), 0x2E2E34u);  // the line colour (close turns red: end to end)
+    app->crop_mode = 1;
+    ui_sync_enabled(app);
+    paint();
+    EXPECT_EQ(at(button(9)->x + 3, cy), 0x4C9AFFu);  // crop toggle on: accent
+    // The fit segment of the zoom box is accent-coloured only in fit mode.
+    int fit_l = app->rc_zoom.left + 134;
+    app->fit_mode = 1;
+    paint();
+    int accent = 0;
+    for (int y = app->rc_zoom.top; y < app->rc_zoom.bottom; ++y)
+        for (int x = fit_l; x < app->rc_zoom.right; ++x) accent += at(x, y) == 0x4C9AFFu;
+    EXPECT_GT(accent, 5);
+}
+
+TEST_F(ChromePaint, TooltipTextsAndPlacement)
+{
+    with_picture();
+    with_queue(5, 0);
+    lstrcpyW(app->queue_paths[2], L"C:\\pics\\name.jpg");
+    app->hot_button = 1002;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"第 3 张：name.jpg");
+    EXPECT_EQ(ui_tip_check(app), 1);  // thumbnails report every time
+    app->hot_button = 1007;
+    EXPECT_EQ(ui_tip_check(app), 1);  // not an entry: hidden
+    EXPECT_EQ(app->tip_id, 0);
+    EXPECT_EQ(ui_tip_check(app), 0);
+    app->hot_button = 0;
+    app->zoom_hot = 4;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"选择缩放倍率");
+    EXPECT_EQ(ui_tip_check(app), 0);
+    app->zoom_hot = 0;
+    app->hot_button = 15;
+    EXPECT_EQ(ui_tip_check(app), 1);
+    EXPECT_STREQ(app->tip_text, L"关闭");
+    EXPECT_EQ(ui_tip_check(app), 0);
+    // Under the close button, pushed left to end 6 pixels inside the window.
+    paint();
+    int t = 44 + 6 + 13, right = -1;
+    for (int x = 0; x < w; ++x)
+        if (at(x, t) != 0x1A1A1Du && x > 900) right = x;
+    EXPECT_NEAR(right, w - 6 - 1, 1);  // Wine draws the outline a pixel out
+    EXPECT_NE(at(w - 30, t), 0x1A1A1Du);
+}
+
+TEST_F(ChromePaint, ThumbnailsDecodeOnePerPaint)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    ASSERT_EQ(app->queue_count, 9);
+    ui_layout(app, w, h);
+    auto built = [&] {
+        int n = 0;
+        for (int i = 0; i < app->queue_count; ++i) n += app->thumb_bitmap[i] != nullptr;
+        return n;
+    };
+    for (int pass = 1; pass <= 9; ++pass) {
+        paint();
+        EXPECT_EQ(built(), pass);
+        EXPECT_EQ(app->thumb_pending, pass < 9 ? 1 : 0) << pass;
+        EXPECT_EQ(app->thumb_budget_on, 0);
+    }
+    // A built thumbnail is drawn in its slot: not the placeholder grey.
+    int xs[kStripMax], first;
+    ASSERT_EQ(strip_geom(app, xs, &first), 9);
+    EXPECT_NE(at(xs[0] + 31, app->rc_zoom.top + 15), 0x2A2A2Fu);
+    nav_thumb_release(app);
+}
+
+// ---- the real window ----
+
+void pump_for(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+    }
+}
+
+class ChromeWindow : public ::testing::Test {
+protected:
+    App *app = &g_app;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(app->instance));
+        ASSERT_NE(app_create_main_window(app), nullptr);
+        ShowWindow(app->hwnd, SW_SHOW);
+        RECT rc;
+        GetClientRect(app->hwnd, &rc);
+        ui_layout(app, rc.right, rc.bottom);
+        pump_for(50);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
+        pump_for(0);
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void move_to(int x, int y) { SendMessageW(app->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+    const ToolButton *button(int cmd)
+    {
+        for (int i = 0; i < app->button_count; ++i)
+            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
+        return nullptr;
+    }
+};
+
+TEST_F(ChromeWindow, HandCursorStaysOverThePagingArrows)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    RECT r;
+    ASSERT_TRUE(arrow_rect(app, 1, &r));
+    HCURSOR hand = LoadCursorW(nullptr, IDC_HAND), arrow = LoadCursorW(nullptr, IDC_ARROW);
+    move_to((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    EXPECT_EQ(app->canvas_hot, 1);
+    // Every WM_SETCURSOR the system sends answers from the hover state, not the class cursor.
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(GetCursor(), hand) << i;
+    }
+    move_to(app->client_w / 2, app->client_h / 2);
+    SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), arrow);
+}
+
+TEST_F(ChromeWindow, DpiChangeRebuildsTheChromeAndDropsTheCapture)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    app->hot_button = 15;
+    SetCapture(app->hwnd);
+    RECT now;
+    GetWindowRect(app->hwnd, &now);
+    RECT suggested = {now.left, now.top, now.left + 1650, now.top + 1080};
+    SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+    EXPECT_EQ(app->dpi, 144);
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(app->hot_button, 0);
+    EXPECT_EQ(app->rc_top.bottom, 66);
+    EXPECT_EQ(button(15)->width, 48);
+    EXPECT_NE(app->font_text, nullptr);
+    EXPECT_EQ(app->fit_mode, 1);
+    EXPECT_GE(app->client_w, 1600);
+    // Refitted into the larger canvas.
+    EXPECT_NEAR(app->zoom, std::min((double)(app->rc_canvas.right) / 1800,
+                                    (double)(app->rc_canvas.bottom - app->rc_canvas.top) / 1200), 1e-9);
+}
+
+}  // namespace
