@@ -101,6 +101,8 @@ struct App {
     double zoom;
     int32_t fit_mode;
     int32_t fullscreen;
+    WINDOWPLACEMENT saved_placement;  // before full screen
+    uint32_t saved_style;
     int32_t view_x, view_y;
     GpBitmap *gp_image; // wraps image's pixels; released before image
     GpBitmap *view_cache;  // resampled copy at display size, over view_pyramid.cache_px
@@ -145,6 +147,8 @@ HWND app_create_main_window(App *app);
 LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 int cli_collect_paths(WCHAR *out[kCliMaxPaths]);
+// One argument or dropped name as the command line takes it (a folder gives its first picture); 1 when taken.
+int cli_take_path(const WCHAR *arg, WCHAR *slot);
 // Same rules on an explicit argument list (argv[0] included, as the command line gives it).
 int cli_collect_from_args(int argc, WCHAR **argv, WCHAR *out[kCliMaxPaths]);
 

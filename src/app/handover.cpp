@@ -27,6 +27,11 @@ static int take_argument(const WCHAR *arg, WCHAR *slot)
     return 1;
 }
 
+int cli_take_path(const WCHAR *arg, WCHAR *slot)
+{
+    return take_argument(arg, slot);
+}
+
 // A folder contributes one picture, the one that sorts first, from which the
 // folder scan brings in the rest.
 static int first_picture_in_folder(const WCHAR *folder, WCHAR *out)

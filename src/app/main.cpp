@@ -2,6 +2,7 @@
 #include "app/app.h"
 #include "app/crash.h"
 #include "app/commands.h"
+#include "app/wndproc.h"
 #include "codec/codec.h"
 #include "dialogs/dialog.h"
 #include "crop/crop.h"
@@ -26,16 +27,6 @@ ULONG_PTR g_gdipToken;
 static constexpr int kWindowWidth = 1100;
 static constexpr int kWindowHeight = 720;
 
-static void on_create(App *app, HWND hwnd);
-static void on_destroy(App *app);
-static void on_paint(App *app);
-static void on_size(App *app, WPARAM wp, LPARAM lp);
-static void on_mouse_move(App *app, WPARAM wp, LPARAM lp);
-static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp);
-static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
-
-static int g_trackingMouse;
-static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp);
 
 void app_init_record(App *app, HINSTANCE instance)
 {
@@ -66,6 +57,10 @@ HWND app_create_main_window(App *app)
     HWND hwnd = CreateWindowExW(0, kMainClass, kAppName, WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX,
                                 x, y, kWindowWidth, kWindowHeight, nullptr, nullptr, app->instance, app);
     app->hwnd = hwnd;
+    // Wine keeps the frame at creation; a frame change gives the whole window to the client.
+    if (hwnd)
+        SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     return hwnd;
 }
 
@@ -170,7 +165,7 @@ static void apply_dark_frame(HWND hwnd)
     DwmExtendFrameIntoClientArea(hwnd, &margins);
 }
 
-static void on_create(App *app, HWND hwnd)
+void app_on_create(App *app, HWND hwnd)
 {
     app->hwnd = hwnd;
     app->dpi = window_dpi(hwnd);
@@ -190,7 +185,7 @@ void app_release_picture(App *app)
     app->undo_image = nullptr;
 }
 
-static void on_destroy(App *app)
+void app_on_destroy(App *app)
 {
     if (app->play_timer) {
         KillTimer(app->hwnd, app->play_timer);
@@ -206,79 +201,7 @@ static void on_destroy(App *app)
     PostQuitMessage(0);
 }
 
-// Paints into a back buffer of the client size and copies it in one transfer.
-static void on_paint(App *app)
-{
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(app->hwnd, &ps);
-    int w = app->client_w > 0 ? app->client_w : 1, h = app->client_h > 0 ? app->client_h : 1;
-    if (!app->back_dc || app->back_w != w || app->back_h != h) {
-        if (app->back_dc) DeleteDC(app->back_dc);
-        if (app->back_bitmap) DeleteObject(app->back_bitmap);
-        app->back_dc = CreateCompatibleDC(dc);
-        app->back_bitmap = CreateCompatibleBitmap(dc, w, h);
-        SelectObject(app->back_dc, app->back_bitmap);
-        app->back_w = w;
-        app->back_h = h;
-    }
-    // The back buffer keeps the rest; only the invalidated part is painted and copied.
-    const RECT &r = ps.rcPaint;
-    int saved = SaveDC(app->back_dc);
-    IntersectClipRect(app->back_dc, r.left, r.top, r.right, r.bottom);
-    ui_paint(app, app->back_dc);
-    RestoreDC(app->back_dc, saved);
-    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, app->back_dc, r.left, r.top, SRCCOPY);
-    EndPaint(app->hwnd, &ps);
-}
-
-static void on_size(App *app, WPARAM wp, LPARAM lp)
-{
-    app->maximized = wp == SIZE_MAXIMIZED;
-    ui_sync_winmax(app);
-    ui_layout(app, LOWORD(lp), HIWORD(lp));
-    if (app->fit_mode == 1) canvas_reset(app);
-    InvalidateRect(app->hwnd, nullptr, FALSE);
-}
-
-static void on_mouse_move(App *app, WPARAM wp, LPARAM lp)
-{
-    app->mouse_x = GET_X_LPARAM(lp);
-    app->mouse_y = GET_Y_LPARAM(lp);
-    if (crop_on_mouse_move(app, app->mouse_x, app->mouse_y, wp)) return;
-    ui_hover(app, app->mouse_x, app->mouse_y);
-    if (!g_trackingMouse) {
-        TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, app->hwnd, 0};
-        if (TrackMouseEvent(&tme)) g_trackingMouse = 1;
-    }
-}
-
-// The class cursor would undo a hand set on mouse movement: answer from the hover state.
-static LRESULT on_set_cursor(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
-{
-    if (LOWORD(lp) != HTCLIENT) return DefWindowProcW(hwnd, WM_SETCURSOR, wp, lp);
-    ui_apply_cursor(app);
-    return TRUE;
-}
-
-// The chrome is rebuilt for the new scale; a crop drag in progress cannot survive it.
-static void on_dpi_changed(App *app, WPARAM wp, LPARAM lp)
-{
-    app->dpi = HIWORD(wp);
-    crop_clear(app);
-    if (GetCapture() == app->hwnd) ReleaseCapture();
-    ui_destroy(app);
-    ui_init(app);
-    canvas_sync_gp(app);
-    const RECT *r = (const RECT *)lp;
-    if (r)
-        SetWindowPos(app->hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-    ui_layout(app, app->client_w, app->client_h);
-    canvas_reset(app);
-    InvalidateRect(app->hwnd, nullptr, FALSE);
-}
-
-static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
+LRESULT app_on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 {
     auto *cds = (const COPYDATASTRUCT *)lp;
     if (!cds || cds->dwData != (ULONG_PTR)kHandoverMagic)
@@ -298,72 +221,6 @@ static LRESULT on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
     if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
     SetForegroundWindow(hwnd);
     return 1;
-}
-
-LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
-    App *app = (App *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    if (msg == WM_CREATE) {
-        app = (App *)((CREATESTRUCTW *)lp)->lpCreateParams;
-        on_create(app, hwnd);
-        return 0;
-    }
-    if (!app) return DefWindowProcW(hwnd, msg, wp, lp);
-
-    switch (msg) {
-    case WM_DESTROY:
-        on_destroy(app);
-        return 0;
-    case WM_SIZE:
-        on_size(app, wp, lp);
-        return 0;
-    case WM_LBUTTONDOWN:
-        crop_on_lbutton_down(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
-        return 0;
-    case WM_LBUTTONUP:
-        crop_on_lbutton_up(app);
-        return 0;
-    case WM_LBUTTONDBLCLK:
-        crop_on_double_click(app, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PAINT:
-        on_paint(app);
-        return 0;
-    case WM_COPYDATA:
-        return on_copydata(app, hwnd, wp, lp);
-    case WM_UPDATE_FOUND:
-        online_update_prompt(hwnd);
-        return 0;
-    case WM_MOUSEMOVE:
-        on_mouse_move(app, wp, lp);
-        return 0;
-    case WM_MOUSELEAVE:
-        g_trackingMouse = 0;
-        ui_leave(app);
-        return 0;
-    case WM_SETCURSOR:
-        return on_set_cursor(app, hwnd, wp, lp);
-    case WM_TIMER:
-        ui_timer(app, wp);
-        return 0;
-    case WM_DPICHANGED:
-        on_dpi_changed(app, wp, lp);
-        return 0;
-    case WM_KEYDOWN:
-        if (wp == VK_ESCAPE && app->crop_mode) {
-            crop_on_escape(app);
-            return 0;
-        }
-        if (wp == VK_ESCAPE) {
-            DestroyWindow(hwnd);
-            return 0;
-        }
-        if (nav_key(app, wp)) return 0;
-        break;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 void app_browse_hint(App *app)

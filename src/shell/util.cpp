@@ -152,11 +152,17 @@ void util_default_save_name(const WCHAR *source_name, const WCHAR *op, WCHAR *bu
 
 int util_save_dialog(App *app, WCHAR *buffer, int capacity, const WCHAR *op)
 {
+    return util_save_dialog_fmt(app, buffer, capacity, op, -1);
+}
+
+int util_save_dialog_fmt(App *app, WCHAR *buffer, int capacity, const WCHAR *op, int format)
+{
     if (!buffer || capacity <= 0) return 0;
     buffer[0] = 0;
     util_default_save_name(app->file_name, op, buffer, (size_t)capacity);
     int index = 1;
     util_fmt_tag(op, &index, nullptr, 0);
+    if (format >= 0) index = format + 1;
     if (index < 1) index = 1;
     if (index > (int)std::size(kSaveExt)) index = (int)std::size(kSaveExt);
 

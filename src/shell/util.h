@@ -17,6 +17,8 @@ int util_open_dialog(App *app, WCHAR *buffer, int capacity);
 void util_fmt_tag(const WCHAR *op, int *out_index, WCHAR *buffer, size_t capacity);
 void util_default_save_name(const WCHAR *source_name, const WCHAR *op, WCHAR *buffer, size_t capacity);
 int util_save_dialog(App *app, WCHAR *buffer, int capacity, const WCHAR *op);
+// The same dialog opened on the filter and extension of a format index (0 JPEG … 4 TIFF); -1 derives it from op.
+int util_save_dialog_fmt(App *app, WCHAR *buffer, int capacity, const WCHAR *op, int format);
 int util_recycle_file(HWND owner, const WCHAR *path);
 int util_print_image(App *app, const Image *image);
 int util_show_about(App *app);
