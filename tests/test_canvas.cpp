@@ -205,6 +205,23 @@ TEST_F(Canvas, BoxResamplerMatchesTheResizeBoxFilter)
     }
 }
 
+TEST_F(Canvas, ReducedCopiesDrawTheBoxFilteredPicture)
+{
+    Image *src = make_gradient(2000, 1200, false);
+    Image *ref = image_resize(src, 500, 300, kFilterBox);
+    show(src);  // a quarter: drawn from the halved copies
+    app->zoom = 0.25, app->view_x = 10, app->view_y = 50;
+    paint();
+    int worst = 0;
+    for (int y = 0; y < 300; y += 7)
+        for (int x = 0; x < 500; x += 3)
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs((int)((at(10 + x, 50 + y) >> (8 * c)) & 0xFF) -
+                                                 (int)ref->data[((size_t)y * 500 + x) * 4 + c]));
+    EXPECT_LE(worst, 1);
+    image_free(ref);
+}
+
 TEST_F(Canvas, CheckerboardFollowsThePictureCorner)
 {
     show(solid(300, 200, 0x00000000));  // fully transparent: only the board shows
