@@ -4,6 +4,7 @@
 #include "crop/panel.h"
 #include "image/resize.h"
 #include "shell/modal.h"
+#include "shell/util.h"
 #include "ui/ui.h"
 #include "view/canvas.h"
 #include <shlwapi.h>
@@ -82,7 +83,7 @@ void do_crop_save(App *app)
         return;
     }
     WCHAR path[kPathMax];
-    if (!crop_save_dialog(app, path, kPathMax)) return;
+    if (!util_save_dialog(app, path, kPathMax, L"crop")) return;
     if (!crop_apply_to_image(app)) {
         ui_set_status(app, L"%s", L"裁剪失败（选区无效或内存不足）");
         return;
