@@ -39,9 +39,12 @@ veldmoor_warm_wine() {
   wineserver -p 2>/dev/null || true  # refuses when one already runs: that one is used
   wine wineboot </dev/null >/dev/null 2>&1 || true
   # No window manager runs on Xvfb: Wine would wait 2 s for one whenever a window
-  # with a caption (the dialogs) is hidden, unless windows are left unmanaged.
-  if [ ! -f "$WINEPREFIX/.veldmoor-unmanaged" ]; then
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1 &&
-      touch "$WINEPREFIX/.veldmoor-unmanaged"
+  # with a caption is hidden. The export dialog's tests open and close hundreds of
+  # them, so that one test program runs unmanaged; the others keep managed windows,
+  # which xdotool can focus and type into.
+  if [ ! -f "$WINEPREFIX/.veldmoor-unmanaged-dialog" ]; then
+    wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\AppDefaults\test_dialog.exe\X11 Driver' /v Managed /t REG_SZ /d N /f \
+      </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/.veldmoor-unmanaged-dialog"
   fi
 }

@@ -16,6 +16,13 @@ namespace {
 
 App g_rec;
 
+const ToolButton *find_button(const App *app, int cmd)
+{
+    for (int i = 0; i < app->button_count; ++i)
+        if (app->buttons[i].cmd == cmd) return &app->buttons[i];
+    return nullptr;
+}
+
 class Chrome : public ::testing::Test {
 protected:
     App *app = &g_rec;
@@ -49,12 +56,7 @@ protected:
         app->queue_index = index;
         for (int i = 0; i < count; ++i) swprintf(app->queue_paths[i], kPathMax, L"C:\\pics\\p%02d.jpg", i);
     }
-    const ToolButton *button(int cmd)
-    {
-        for (int i = 0; i < app->button_count; ++i)
-            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
-        return nullptr;
-    }
+    const ToolButton *button(int cmd) { return find_button(app, cmd); }
 };
 
 bool same(const RECT &a, const RECT &b)
@@ -383,75 +385,40 @@ TEST_F(ChromePaint, ThumbnailsDecodeOnePerPaint)
 
 // ---- the real window ----
 
-void pump_for(DWORD ms)
+void pump()
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        DWORD spent = GetTickCount() - start;
-        if (spent >= ms) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
-    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
 }
 
-class ChromeWindow : public ::testing::Test {
-protected:
-    App *app = &g_app;
-    void SetUp() override
-    {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
-        app_init_record(app, GetModuleHandleW(nullptr));
-        ASSERT_TRUE(app_register_class(app->instance));
-        ASSERT_NE(app_create_main_window(app), nullptr);
-        ShowWindow(app->hwnd, SW_SHOW);
-        RECT rc;
-        GetClientRect(app->hwnd, &rc);
-        ui_layout(app, rc.right, rc.bottom);
-        pump_for(50);
-    }
-    void TearDown() override
-    {
-        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
-        pump_for(0);
-        Gdiplus::GdiplusShutdown(g_gdipToken);
-    }
-    void move_to(int x, int y) { SendMessageW(app->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
-    const ToolButton *button(int cmd)
-    {
-        for (int i = 0; i < app->button_count; ++i)
-            if (app->buttons[i].cmd == cmd) return &app->buttons[i];
-        return nullptr;
-    }
-};
-
-TEST_F(ChromeWindow, HandCursorStaysOverThePagingArrows)
+TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
 {
     NEEDS_TESTDATA();
+    App *app = &g_app;
+    Gdiplus::GdiplusStartupInput input;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+    app_init_record(app, GetModuleHandleW(nullptr));
+    ASSERT_TRUE(app_register_class(app->instance));
+    ASSERT_NE(app_create_main_window(app), nullptr);
+    ShowWindow(app->hwnd, SW_SHOW);
+    pump();
     app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
     RECT r;
     ASSERT_TRUE(arrow_rect(app, 1, &r));
-    HCURSOR hand = LoadCursorW(nullptr, IDC_HAND), arrow = LoadCursorW(nullptr, IDC_ARROW);
+    auto move_to = [&](int x, int y) { SendMessageW(app->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); };
+    auto set_cursor = [&] { SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)); };
     move_to((r.left + r.right) / 2, (r.top + r.bottom) / 2);
     EXPECT_EQ(app->canvas_hot, 1);
-    // Every WM_SETCURSOR the system sends answers from the hover state, not the class cursor.
+    // Every WM_SETCURSOR answers from the hover state, not with the class cursor.
     for (int i = 0; i < 3; ++i) {
-        SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-        EXPECT_EQ(GetCursor(), hand) << i;
+        set_cursor();
+        EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND)) << i;
     }
     move_to(app->client_w / 2, app->client_h / 2);
-    SendMessageW(app->hwnd, WM_SETCURSOR, (WPARAM)app->hwnd, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    EXPECT_EQ(GetCursor(), arrow);
-}
+    set_cursor();
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
 
-TEST_F(ChromeWindow, DpiChangeRebuildsTheChromeAndDropsTheCapture)
-{
-    NEEDS_TESTDATA();
-    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    // 144 dpi: the chrome is rebuilt, a capture dropped, the picture refitted.
     app->hot_button = 15;
     SetCapture(app->hwnd);
     RECT now;
@@ -462,13 +429,15 @@ TEST_F(ChromeWindow, DpiChangeRebuildsTheChromeAndDropsTheCapture)
     EXPECT_EQ(GetCapture(), nullptr);
     EXPECT_EQ(app->hot_button, 0);
     EXPECT_EQ(app->rc_top.bottom, 66);
-    EXPECT_EQ(button(15)->width, 48);
+    EXPECT_EQ(find_button(app, 15)->width, 48);
     EXPECT_NE(app->font_text, nullptr);
-    EXPECT_EQ(app->fit_mode, 1);
     EXPECT_GE(app->client_w, 1600);
-    // Refitted into the larger canvas.
+    EXPECT_EQ(app->fit_mode, 1);
     EXPECT_NEAR(app->zoom, std::min((double)(app->rc_canvas.right) / 1800,
                                     (double)(app->rc_canvas.bottom - app->rc_canvas.top) / 1200), 1e-9);
+    DestroyWindow(app->hwnd);
+    pump();
+    Gdiplus::GdiplusShutdown(g_gdipToken);
 }
 
 }  // namespace

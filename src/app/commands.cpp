@@ -126,7 +126,7 @@ void do_crop_save(App *app)
     }
     PictureMark mark = mark_picture(app);
     WCHAR path[kPathMax];
-    if (!crop_save_dialog(app, path, kPathMax)) return;
+    if (!util_save_dialog(app, path, kPathMax, L"crop")) return;
     if (!picture_kept(app, mark)) return;
     if (!crop_apply_to_image(app)) {
         ui_set_status(app, L"%s", L"裁剪失败（选区无效或内存不足）");

@@ -29,6 +29,3 @@ int crop_on_lbutton_up(App *app);
 int crop_on_double_click(App *app, int x, int y);
 void crop_on_escape(App *app);
 
-// The save dialog for a cropped picture: default name "<name>_裁剪", JPEG
-// filter first. Returns nonzero when the user confirmed a path.
-int crop_save_dialog(App *app, WCHAR *path, int cap);

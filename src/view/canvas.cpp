@@ -186,16 +186,17 @@ void box_rows(const ::Image *src, uint8_t *dst, int w, int h, const Span *sx, co
                 a[0] += s0, a[1] += s1, a[2] += s2, a[3] += s3;
             }
         }
+        // Reciprocals instead of integer divisions: four divisions a pixel cost more than the sums.
         uint8_t *out = dst + (size_t)y * w * 4;
         const Acc *a = acc;
         for (int x = 0; x < w; ++x, a += 4, out += 4) {
-            Acc n = (Acc)sx[x].count * sy[y].count;
+            float inv_n = 1.0f / ((float)sx[x].count * sy[y].count);
             if (kAlpha) {
-                out[3] = (uint8_t)((a[3] + n / 2) / n);
-                Acc al = a[3];
-                for (int c = 0; c < 3; ++c) out[c] = al ? (uint8_t)std::min<Acc>((a[c] + al / 2) / al, 255) : 0;
+                out[3] = (uint8_t)(a[3] * inv_n + 0.5f);
+                float inv_a = a[3] ? 1.0f / a[3] : 0.0f;
+                for (int c = 0; c < 3; ++c) out[c] = (uint8_t)std::min(a[c] * inv_a + 0.5f, 255.0f);
             } else {
-                for (int c = 0; c < 3; ++c) out[c] = (uint8_t)((a[c] + n / 2) / n);
+                for (int c = 0; c < 3; ++c) out[c] = (uint8_t)(a[c] * inv_n + 0.5f);
                 out[3] = 255;
             }
         }
@@ -248,6 +249,20 @@ static void pyramid_free(ViewPyramid *p, bool buffers)
     p->cache_cap = p->scratch_cap = 0;
 }
 
+// The common first step of the pyramid: an opaque picture with even sides,
+// each output pixel the rounded mean of a 2 x 2 block (what the box filter gives).
+static void halve_opaque(const ::Image *src, ::Image *dst)
+{
+    for (uint32_t y = 0; y < dst->height; ++y) {
+        const uint8_t *a = src->data + (size_t)(2 * y) * src->stride, *b = a + src->stride;
+        uint8_t *out = dst->data + (size_t)y * dst->stride;
+        for (uint32_t x = 0; x < dst->width; ++x, a += 8, b += 8, out += 4) {
+            for (int c = 0; c < 3; ++c) out[c] = (uint8_t)((a[c] + a[c + 4] + b[c] + b[c + 4] + 2) >> 2);
+            out[3] = 255;
+        }
+    }
+}
+
 // Halves the picture again and again (2 x 2 boxes, the odd edge kept) until
 // it is small; each level is an exact box filter of the one above.
 static void pyramid_build(App *app)
@@ -259,12 +274,12 @@ static void pyramid_build(App *app)
         ::Image *next = image_new(w, h);
         if (!next) return;
         next->has_alpha = above->has_alpha;
-        ::Image wrap = *above;
-        void *scratch = p->scratch;
-        size_t cap = p->scratch_cap;
-        int ok = canvas_box_resample(&wrap, (int)w, (int)h, 0, 0, (int)w, (int)h, next->data, &scratch, &cap);
-        p->scratch = scratch;
-        p->scratch_cap = cap;
+        int ok = 1;
+        if (!above->has_alpha && above->width % 2 == 0 && above->height % 2 == 0)
+            halve_opaque(above, next);
+        else
+            ok = canvas_box_resample(above, (int)w, (int)h, 0, 0, (int)w, (int)h, next->data, &p->scratch,
+                                     &p->scratch_cap);
         if (!ok) {
             image_free(next);
             return;
@@ -447,8 +462,12 @@ static void blit_part(HDC dc, const uint8_t *px, int stride, int sx, int sy, con
 static void paint_picture(App *app, HDC dc, int dw, int dh, const RECT &vis, const RECT &display)
 {
     // The cache holds just the visible part, resampled for the whole display
-    // size, so it stays within the canvas's size at any zoom below 100 %.
-    bool allowed = dw > 0 && dh > 0 && ((uint32_t)dw < app->image->width || (uint32_t)dh < app->image->height);
+    // size, so it stays within the canvas's size at any zoom below 100 %; at
+    // 100 % it lays a transparent picture over the board once for plain copies.
+    const ::Image *img = app->image;
+    bool smaller = (uint32_t)dw < img->width || (uint32_t)dh < img->height;
+    bool same = (uint32_t)dw == img->width && (uint32_t)dh == img->height;
+    bool allowed = dw > 0 && dh > 0 && (smaller || (same && img->has_alpha));
     int x = vis.left - app->view_x, y = vis.top - app->view_y, w = rect_w(vis), h = rect_h(vis);
     const ViewPyramid &p = app->view_pyramid;
     if (allowed) {
@@ -465,7 +484,6 @@ static void paint_picture(App *app, HDC dc, int dw, int dh, const RECT &vis, con
         }
     }
     g_last_path = kPathFull;
-    const ::Image *img = app->image;
     if (img->has_alpha) paint_checker(app, dc, display);  // the cache has it built in
     SourceRect s = map_source((int)img->width, (int)img->height, dw, dh, vis, app->view_x, app->view_y);
     if (!img->has_alpha && dw == (int)img->width && dh == (int)img->height) {
