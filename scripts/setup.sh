@@ -12,7 +12,7 @@ sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           mingw-w64-x86-64-dev wine wine64 xvfb xauth x11-apps x11-utils fonts-wqy-microhei cmake ninja-build
           nasm googletest dpkg-dev autoconf automake libtool autopoint gettext pkg-config
-          xdotool imagemagick python3 cups printer-driver-cups-pdf poppler-utils)
+          xdotool xclip libx11-dev imagemagick python3 cups printer-driver-cups-pdf poppler-utils)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -105,4 +105,11 @@ if [ ! -f "$prefix/lib/libgtest.a" ]; then
   echo "setup: building GoogleTest for MinGW"
   build_cmake_lib /usr/src/googletest "$deps/build-gtest" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF
 fi
+# The end-to-end drop test's XDND client, a native X program.
+xdnd="$deps/bin/xdnd_drop"
+if [ ! -x "$xdnd" ] || [ "$here/tests/helpers/xdnd_drop.c" -nt "$xdnd" ]; then
+  mkdir -p "$deps/bin"
+  cc -O2 -o "$xdnd" "$here/tests/helpers/xdnd_drop.c" -lX11
+fi
 echo "setup: ready"
+

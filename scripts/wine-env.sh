@@ -42,6 +42,12 @@ veldmoor_warm_wine() {
   # with a caption is hidden. The export dialog's tests open and close hundreds of
   # them, so that one test program runs unmanaged; the others keep managed windows,
   # which xdotool can focus and type into.
+  # Popup menus draw with Tahoma: link it to the CJK font so Chinese items are not boxes.
+  if [ ! -f "$WINEPREFIX/.veldmoor-fontlink" ]; then
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+      /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.veldmoor-fontlink"
+  fi
   if [ ! -f "$WINEPREFIX/.veldmoor-unmanaged-dialog" ]; then
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\AppDefaults\test_dialog.exe\X11 Driver' /v Managed /t REG_SZ /d N /f \

@@ -163,6 +163,43 @@ TEST_F(Commands, WindowStartsWithTheWholeFrameAsClientArea)
     EXPECT_EQ(SendMessageW(g_app.hwnd, WM_NCHITTEST, 0, at(wr.right - 2, wr.top + 300)), HTRIGHT);
     EXPECT_EQ(SendMessageW(g_app.hwnd, WM_NCHITTEST, 0, at(wr.left + 500, wr.bottom - 1)), HTBOTTOM);
     EXPECT_EQ(SendMessageW(g_app.hwnd, WM_NCHITTEST, 0, at(wr.left + 500, wr.top + 300)), HTCLIENT);
+    MINMAXINFO mm = {};
+    SendMessageW(g_app.hwnd, WM_GETMINMAXINFO, 0, (LPARAM)&mm);
+    EXPECT_EQ(mm.ptMinTrackSize.x, ui_scale(&g_app, 760));
+    EXPECT_EQ(mm.ptMinTrackSize.y, ui_scale(&g_app, 520));
+    MONITORINFO mi = {sizeof mi};
+    GetMonitorInfoW(MonitorFromWindow(g_app.hwnd, MONITOR_DEFAULTTONEAREST), &mi);
+    EXPECT_EQ(mm.ptMaxSize.y, mi.rcWork.bottom - mi.rcWork.top);
+    EXPECT_EQ(mm.ptMaxPosition.x, mi.rcWork.left - mi.rcMonitor.left);
+}
+
+// Hovering over the compress button opens its menu after the delay, not in crop mode;
+// a press on one button released over another runs nothing.
+TEST_F(Commands, HoverMenuAndPressRelease)
+{
+    open_pictures(1);
+    auto centre = [](int cmd) {
+        for (int i = 0; i < g_app.button_count; ++i)
+            if (g_app.buttons[i].cmd == cmd) return POINT{g_app.buttons[i].x + g_app.buttons[i].width / 2, 22};
+        return POINT{-1, -1};
+    };
+    POINT b8 = centre(8), b3 = centre(3), b4 = centre(4);
+    SendMessageW(g_app.hwnd, WM_MOUSEMOVE, 0, at(b8.x, b8.y));
+    ASSERT_EQ(g_app.hot_button, 8);
+    SendMessageW(g_app.hwnd, WM_TIMER, kTimerHoverMenu, 0);
+    ASSERT_EQ(g_menus.size(), 1u);
+    EXPECT_EQ(g_items[0].id, 120);
+    app_command(&g_app, 9);
+    SendMessageW(g_app.hwnd, WM_TIMER, kTimerHoverMenu, 0);
+    EXPECT_EQ(g_menus.size(), 1u);
+    app_command(&g_app, 9);
+    SendMessageW(g_app.hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(b3.x, b3.y));
+    SendMessageW(g_app.hwnd, WM_LBUTTONUP, 0, at(b4.x, b4.y));
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_EQ(g_app.pressed_button, 0);
+    SendMessageW(g_app.hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(b3.x, b3.y));
+    SendMessageW(g_app.hwnd, WM_LBUTTONUP, 0, at(b3.x, b3.y));
+    EXPECT_TRUE(wcsstr(g_app.status, L"已复制到剪贴板") != nullptr);
 }
 
 TEST_F(Commands, MenusGreyWhatNeedsAPicture)
