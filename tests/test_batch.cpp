@@ -448,6 +448,14 @@ TEST_F(BatchEngine, CliRunsTheListReportsEachFileAndKeepsExistingOutputs)
             " --compress 1 --no-shrink --cancel-after 2");
     EXPECT_EQ(count_lines(r.out, "\tpartial\t"), 2u) << r.out;
     EXPECT_NE(r.out.find("\nwritten=0 partial=2 failed=0 cancelled=1\n"), std::string::npos) << r.out;
+
+    // A cancel during the last file leaves nothing undone: the run was not cut short.
+    r = cli("batch " + in_quotes(b) + " --out " + in_quotes(out) + " --crop width:10 --cancel-after 1");
+    EXPECT_NE(r.out.find("\nwritten=1 partial=0 failed=0 cancelled=0\n"), std::string::npos) << r.out;
+    // An output "folder" that is a file cannot be created: a set-up error, not files failing one by one.
+    r = cli("batch " + in_quotes(b) + " --out " + in_quotes(list) + " --convert png");
+    EXPECT_EQ(r.code, 1u);
+    EXPECT_EQ(r.err.rfind("无法创建输出文件夹", 0), 0u) << r.err;
 }
 
 TEST(BatchCli, BadUsageAndSetUpErrorsHaveTheirExitCodes)
@@ -643,6 +651,16 @@ TEST_F(BatchDialog, CancelAndClosingMidRunLeaveWholeFilesOnly)
     do outputs.push_back(out + L"\\" + fd.cFileName); while (FindNextFileW(find, &fd));
     FindClose(find);
     for (const std::wstring &o : outputs) EXPECT_EQ(facts(o).w, 300u) << utf8(o);
+
+    // Closing the main window takes the dialog down too: the run is stopped before the record goes.
+    ASSERT_TRUE(dlg = batch_open(&app));
+    for (int i = 0; i < 6; ++i) click(1);
+    click(36);
+    ASSERT_TRUE(pump_until([&] { return job()->ok_count >= 1; }));
+    EnableWindow(app.hwnd, TRUE);
+    DestroyWindow(app.hwnd);
+    EXPECT_FALSE(IsWindow(dlg));
+    EXPECT_TRUE(tmp_files(out).empty());
     pump_until([] { return false; }, 50);  // late thread messages must find no dialog
 }
 
