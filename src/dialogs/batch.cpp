@@ -500,7 +500,10 @@ ClickResult act(BatchJob *job, int id)
             if (job->out_dir[0]) ShellExecuteW(job->hwnd, L"open", job->out_dir, nullptr, nullptr, SW_SHOWNORMAL);
             return kActed;
         }
-        if (id == 37) return close_dialog(job), kClosed;
+        if (id == 37) {
+            close_dialog(job);
+            return kClosed;
+        }
         if (id < 1 || id > 3) return kIgnored;
         job->status[0] = 0;
         job->finished = job->ok_count = job->fail_count = job->partial_count = 0;
@@ -520,7 +523,7 @@ ClickResult act(BatchJob *job, int id)
         return kActed;
     }
     case 36: start_run(job); return kActed;
-    case 37: return close_dialog(job), kClosed;
+    case 37: close_dialog(job); return kClosed;
     }
     return act_setting(job, id) ? kActed : kIgnored;
 }

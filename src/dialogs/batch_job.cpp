@@ -110,7 +110,7 @@ void output_ext(const BatchJob *job, const WCHAR *src, WCHAR ext[8])
     copy_text(ext, 8, L"jpg");
 }
 
-void output_suffix(const BatchJob *job, WCHAR *suffix, int cap)
+void output_suffix(const BatchJob *job, WCHAR suffix[32])
 {
     suffix[0] = 0;
     if (job->crop_on) wcscat(suffix, L"_裁剪");
@@ -138,7 +138,7 @@ int output_path(const BatchJob *job, int index, const WCHAR *ext, int n, WCHAR o
 {
     WCHAR base[kPathMax], suffix[32], number[8] = L"";
     base_name(job, index, base);
-    output_suffix(job, suffix, 32);
+    output_suffix(job, suffix);
     if (n) format_text(number, 8, L"_%d", n);
     const WCHAR *sep = ends_with_slash(job->out_dir) ? L"" : L"\\";
     size_t fixed = wcslen(job->out_dir) + wcslen(sep) + wcslen(suffix) + wcslen(number) + 1 + wcslen(ext);
