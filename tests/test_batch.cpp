@@ -305,23 +305,6 @@ TEST_F(BatchEngine, PoolKeepsTheNamesMessagesAndCancelRuleOfOneWorker)
     EXPECT_TRUE(output_of(job.get(), 5).empty());
 }
 
-TEST_F(BatchEngine, AFileCreatedAtTheTargetNameDuringTheRunIsNotReplaced)
-{
-    std::wstring src = save_png(dir + L"\\s.png", 64, 48);
-    std::vector<std::wstring> files(300, src);
-    JobPtr job = new_job(out, files);
-    job->convert_on = job->seq_rename = 1;
-    job->workers = 1;
-    std::wstring late = out + L"\\0300_转png.png";
-    Recorder rec = run_worker(job.get(), [&] {
-        pump_until([&] { return file_exists(out + L"\\0001_转png.png"); }, 20000);
-        write_file_bytes(late, "mine", 4);
-    });
-    EXPECT_EQ(rec.msgs.back()[1], 300);
-    EXPECT_EQ(read_file_bytes(late), std::vector<uint8_t>({'m', 'i', 'n', 'e'}));
-    EXPECT_EQ(output_of(job.get(), 299), out + L"\\0300_转png_1.png");
-}
-
 // ---- veldmoor-cli batch, a real process ----
 
 struct CliRun {
@@ -329,7 +312,8 @@ struct CliRun {
     std::string out, err;
 };
 
-CliRun run_cli(const std::wstring &args)
+// `during` runs while the process does.
+CliRun run_cli(const std::wstring &args, const std::function<void()> &during = nullptr)
 {
     WCHAR exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -349,6 +333,7 @@ CliRun run_cli(const std::wstring &args)
     PROCESS_INFORMATION pi = {};
     CliRun run = {0xFFFFFFFF, "", ""};
     if (CreateProcessW(exe, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (during) during();
         WaitForSingleObject(pi.hProcess, 120000);
         GetExitCodeProcess(pi.hProcess, &run.code);
         CloseHandle(pi.hThread);
@@ -375,11 +360,11 @@ std::string in_quotes(const std::wstring &s)
     return "\"" + utf8(s) + "\"";
 }
 
-CliRun cli(const std::string &args)
+CliRun cli(const std::string &args, const std::function<void()> &during = nullptr)
 {
     std::wstring w(args.size() + 1, 0);
     w.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, args.c_str(), -1, &w[0], (int)w.size()) - 1);
-    return run_cli(w);
+    return run_cli(w, during);
 }
 
 size_t count_lines(const std::string &text, const std::string &part)
@@ -456,6 +441,22 @@ TEST_F(BatchEngine, CliRunsTheListReportsEachFileAndKeepsExistingOutputs)
     r = cli("batch " + in_quotes(b) + " --out " + in_quotes(list) + " --convert png");
     EXPECT_EQ(r.code, 1u);
     EXPECT_EQ(r.err.rfind("无法创建输出文件夹", 0), 0u) << r.err;
+}
+
+TEST_F(BatchEngine, CliNeverReplacesAFileCreatedAtTheTargetNameDuringTheRun)
+{
+    std::wstring src = save_png(dir + L"\\s.png", 64, 48), list = dir + L"\\list.txt";
+    std::string lines;
+    for (int i = 0; i < 200; ++i) lines += utf8(src) + "\n";
+    write_file_bytes(list, lines.data(), lines.size());
+    std::wstring late = out + L"\\s_转png_199.png";  // the 200th file's name
+    CliRun r = cli("batch --list " + in_quotes(list) + " --out " + in_quotes(out) + " --convert png --workers 1", [&] {
+        for (DWORD t0 = GetTickCount(); !file_exists(out + L"\\s_转png.png") && GetTickCount() - t0 < 20000;) Sleep(2);
+        write_file_bytes(late, "mine", 4);
+    });
+    EXPECT_EQ(read_file_bytes(late), std::vector<uint8_t>({'m', 'i', 'n', 'e'}));
+    EXPECT_NE(r.out.find("\n200\tok\t" + utf8(src) + "\t" + utf8(out + L"\\s_转png_200.png") + "\n"), std::string::npos)
+        << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
 }
 
 TEST(BatchCli, BadUsageAndSetUpErrorsHaveTheirExitCodes)

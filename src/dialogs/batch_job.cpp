@@ -165,8 +165,8 @@ bool write_whole(const WCHAR *path, const Blob *blob)
 }
 
 // Writes the encoded file under the first free name. The rename never replaces:
-// a file that appears at a name after it was chosen keeps it, and the next
-// number is taken instead.
+// a file that appears at a name between the check and the rename keeps it, and
+// the next number is taken instead.
 int commit(const BatchJob *job, int index, Prepared *p, WCHAR written[kPathMax])
 {
     WCHAR temp[kPathMax];
@@ -185,6 +185,7 @@ int commit(const BatchJob *job, int index, Prepared *p, WCHAR written[kPathMax])
             copy_text(p->msg, kBatchStatusMax, L"输出文件夹的路径太长，放不下文件名。");
             break;
         }
+        if (PathFileExistsW(path)) continue;  // cheaper than a refused rename
         if (MoveFileExW(temp, path, 0)) {
             copy_text(written, kPathMax, path);
             return 1;
@@ -194,9 +195,9 @@ int commit(const BatchJob *job, int index, Prepared *p, WCHAR written[kPathMax])
             format_text(p->msg, kBatchStatusMax, L"写入失败（错误码 %lu）。", e);
             break;
         }
-        if (n == kBatchMaxNumber)
-            format_text(p->msg, kBatchStatusMax, L"同名文件已有 %d 个编号，没有可用的文件名。", kBatchMaxNumber);
     }
+    if (!p->msg[0])
+        format_text(p->msg, kBatchStatusMax, L"同名文件已有 %d 个编号，没有可用的文件名。", kBatchMaxNumber);
     DeleteFileW(temp);
     return 0;
 }
