@@ -170,6 +170,23 @@ TEST_F(BatchEngine, ExistingFilesKeepTheirBytesAndTheNextNumberIsTaken)
     EXPECT_TRUE(tmp_files(out).empty());
 }
 
+void race_in(const WCHAR *path)
+{
+    if (!PathFileExistsW(path) && wcsstr(path, L"_裁剪.png")) write_file_bytes(path, "late", 4);
+}
+
+TEST_F(BatchEngine, AFileRacedInAfterTheCheckKeepsItsName)
+{
+    std::wstring src = save_png(dir + L"\\a.png", 16, 12);
+    JobPtr job = new_job(out, {src});
+    job->crop_on = 1;
+    job->name_checked = race_in;
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    EXPECT_EQ(output_of(job.get(), 0), out + L"\\a_裁剪_1.png");
+    EXPECT_EQ(read_file_bytes(out + L"\\a_裁剪.png"), std::vector<uint8_t>({'l', 'a', 't', 'e'}));
+    EXPECT_TRUE(tmp_files(out).empty());
+}
+
 TEST_F(BatchEngine, LongNamesLoseCharactersOfTheBaseNeverTheNumberOrExtension)
 {
     std::wstring deep = out + L"\\" + std::wstring(200 - out.size(), L'd');

@@ -186,6 +186,7 @@ int commit(const BatchJob *job, int index, Prepared *p, WCHAR written[kPathMax])
             break;
         }
         if (PathFileExistsW(path)) continue;  // cheaper than a refused rename
+        if (job->name_checked) job->name_checked(path);
         if (MoveFileExW(temp, path, 0)) {
             copy_text(written, kPathMax, path);
             return 1;
@@ -436,6 +437,7 @@ void batch_settings_save(const BatchJob *job)
     g_bdef.files = nullptr;
     g_bdef.scan_list = nullptr;
     g_bdef.results = nullptr;
+    g_bdef.name_checked = nullptr;
     g_bdef_inited = 1;
 }
 

@@ -90,6 +90,8 @@ struct BatchJob {
     int32_t workers;           // threads that prepare files; 0 picks one per processor
     int32_t stop_after;        // scripted cancel once this many files are done; 0 for none
     BatchItemResult *results;  // per file, when the front end wants them; else null
+    // Called between a name's free check and the rename into it (tests race files in here).
+    void (*name_checked)(const WCHAR *path);
 };
 
 extern BatchJob g_bdef;
