@@ -206,7 +206,8 @@ static void cli_batch_progress(const BatchCli *run, int index)
 {
     if (!run->console) return;
     WCHAR line[400];
-    _snwprintf(line, 399, L"\r%d / %d  %s\x1b[K", index + 1, run->job->file_count,
+    // Padded rather than cleared with an escape sequence, which older consoles print.
+    _snwprintf(line, 399, L"\r%d / %d  %-60.60s", index + 1, run->job->file_count,
                PathFindFileNameW(run->job->files[index]));
     line[399] = 0;
     write_utf8(STD_ERROR_HANDLE, line);
@@ -225,7 +226,7 @@ static void cli_batch_item(const BatchCli *run, int index, int outcome)
 static void cli_batch_finished(const BatchCli *run)
 {
     const BatchJob *job = run->job;
-    if (run->console) write_utf8(STD_ERROR_HANDLE, L"\r\x1b[K");
+    if (run->console) write_utf8(STD_ERROR_HANDLE, L"\n");
     bool cut_short = batch_cancelled(job) && job->ok_count + job->partial_count + job->fail_count < job->file_count;
     out(L"written=%d partial=%d failed=%d cancelled=%d\n", job->ok_count, job->partial_count, job->fail_count,
         cut_short ? 1 : 0);

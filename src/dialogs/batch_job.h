@@ -7,7 +7,8 @@ constexpr int kBatchScanStack = 8192;
 constexpr int kBatchScanMaxDepth = 48;
 constexpr int kBatchMaxNumber = 999;
 constexpr int kBatchStatusMax = 256;
-constexpr int kBatchMaxWorkers = 8;
+// Each preparing thread may hold a picture of up to 100 M pixels at once.
+constexpr int kBatchMaxWorkers = 4;
 
 // Posted by the worker and the scan thread to job->hwnd.
 constexpr UINT WM_BATCH_ITEM_START = WM_APP + 0x3C;  // wParam index
