@@ -496,9 +496,11 @@ TEST(BatchCli, BadUsageAndSetUpErrorsHaveTheirExitCodes)
 
 std::vector<std::wstring> g_open_answer;
 std::wstring g_folder_answer;
+bool g_main_enabled_in_dialog;
 
 BOOL answer_open(OPENFILENAMEW *ofn)
 {
+    g_main_enabled_in_dialog |= IsWindowEnabled(GetWindow(ofn->hwndOwner, GW_OWNER)) != 0;
     if (g_open_answer.empty()) return FALSE;
     std::wstring block = g_open_answer[0];  // folder, then names, NUL-separated, double NUL at the end
     for (size_t i = 1; i < g_open_answer.size(); ++i) block += L'\0' + g_open_answer[i];
@@ -509,8 +511,9 @@ BOOL answer_open(OPENFILENAMEW *ofn)
     return TRUE;
 }
 
-PIDLIST_ABSOLUTE answer_folder(BROWSEINFOW *)
+PIDLIST_ABSOLUTE answer_folder(BROWSEINFOW *bi)
 {
+    g_main_enabled_in_dialog |= IsWindowEnabled(GetWindow(bi->hwndOwner, GW_OWNER)) != 0;
     return g_folder_answer.empty() ? nullptr : ILCreateFromPathW(g_folder_answer.c_str());
 }
 
@@ -634,6 +637,8 @@ TEST_F(BatchDialog, AddsFilesRunsShowsProgressAndTheResult)
     ASSERT_TRUE(pump_until([&] { return !job()->scanning; }));
     EXPECT_EQ(job()->file_count, 8);  // three listed, three beside them, two outputs
     EXPECT_FALSE(job()->finished);
+    // The main window stayed disabled under the system dialogs, so it could not be closed there.
+    EXPECT_FALSE(g_main_enabled_in_dialog);
 }
 
 TEST_F(BatchDialog, CancelAndClosingMidRunLeaveWholeFilesOnly)
