@@ -200,6 +200,20 @@ TEST_F(Commands, HoverMenuAndPressRelease)
     SendMessageW(g_app.hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(b3.x, b3.y));
     SendMessageW(g_app.hwnd, WM_LBUTTONUP, 0, at(b3.x, b3.y));
     EXPECT_TRUE(wcsstr(g_app.status, L"已复制到剪贴板") != nullptr);
+    // The batch button runs the batch dialog modally over the window.
+    static bool batch_seen;
+    batch_seen = false;
+    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        HWND dlg = FindWindowW(L"Veldmoor.BatchDlg", nullptr);
+        batch_seen = dlg && !IsWindowEnabled(g_app.hwnd);
+        if (dlg) PostMessageW(dlg, WM_CLOSE, 0, 0);
+    });
+    POINT b12 = centre(12);
+    SendMessageW(g_app.hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(b12.x, b12.y));
+    SendMessageW(g_app.hwnd, WM_LBUTTONUP, 0, at(b12.x, b12.y));
+    EXPECT_TRUE(batch_seen);
+    EXPECT_TRUE(IsWindowEnabled(g_app.hwnd));
 }
 
 TEST_F(Commands, MenusGreyWhatNeedsAPicture)

@@ -3,6 +3,7 @@
 #include "compress/compress.h"
 #include "crop/crop.h"
 #include "crop/panel.h"
+#include "dialogs/batch.h"
 #include "dialogs/dialog.h"
 #include "files/nav.h"
 #include "image/resize.h"
@@ -464,6 +465,7 @@ int app_command(App *app, int id)
     case 9: set_crop_mode(app, app->crop_mode == 1 ? 0 : 1); break;
     case 10: case 208: set_crop_mode(app, 0); break;
     case 11: app_show_main_menu(app); break;
+    case 12: batch_run(app); break;
     case 13: case 14: case 15: window_command(app, id); break;
     case 21: app_show_zoom_menu(app); break;
     case 22: case 54: zoom_center(app, 0.8); break;

@@ -3,11 +3,14 @@
 #include "codec/codec.h"
 #include "codec/exif.h"
 #include "compress/compress.h"
+#include "dialogs/batch_job.h"
 #include "files/files.h"
 #include "image/resize.h"
 #include <shlwapi.h>
 #include <cwchar>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 static constexpr int kErrCap = 600;
@@ -65,6 +68,8 @@ static int int_option(const CliArgs &a, const WCHAR *name, int fallback)
     const WCHAR *v = option(a, name);
     return v ? _wtoi(v) : fallback;
 }
+
+static int usage();
 
 static int cmd_info(const CliArgs &a)
 {
@@ -172,6 +177,299 @@ static int cmd_compress(const CliArgs &a)
     return 0;
 }
 
+// ---- batch: the batch engine with its real threads, reporting to a message-only window ----
+
+struct BatchCli {
+    BatchJob *job;
+    bool scan_only;
+    bool console;  // progress goes to stderr only when a person watches
+};
+
+static BatchJob *volatile g_cli_job;
+
+static BOOL WINAPI cli_batch_ctrl(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    if (g_cli_job) batch_set_cancel(g_cli_job);
+    return TRUE;
+}
+
+// One line per file: tabs and line breaks inside a message would break the columns.
+static void out_field(const WCHAR *text, WCHAR *dst, int cap)
+{
+    lstrcpynW(dst, text, cap);
+    for (WCHAR *c = dst; *c; ++c)
+        if (*c == L'\t' || *c == L'\r' || *c == L'\n') *c = L' ';
+}
+
+static void cli_batch_progress(const BatchCli *run, int index)
+{
+    if (!run->console) return;
+    WCHAR line[400];
+    // Padded rather than cleared with an escape sequence, which older consoles print.
+    _snwprintf(line, 399, L"\r%d / %d  %-60.60s", index + 1, run->job->file_count,
+               PathFindFileNameW(run->job->files[index]));
+    line[399] = 0;
+    write_utf8(STD_ERROR_HANDLE, line);
+}
+
+static void cli_batch_item(const BatchCli *run, int index, int outcome)
+{
+    const BatchItemResult &r = run->job->results[index];
+    static constexpr const WCHAR *kWord[] = {L"fail", L"ok", L"partial"};
+    WCHAR what[kBatchStatusMax];
+    out_field(outcome == kBatchFailed ? r.message : r.output, what, kBatchStatusMax);
+    out(L"%d\t%s\t%s\t%s\n", index + 1, kWord[outcome >= 0 && outcome <= 2 ? outcome : 0], run->job->files[index],
+        what);
+}
+
+static void cli_batch_finished(const BatchCli *run)
+{
+    const BatchJob *job = run->job;
+    if (run->console) write_utf8(STD_ERROR_HANDLE, L"\n");
+    bool cut_short = batch_cancelled(job) && job->ok_count + job->partial_count + job->fail_count < job->file_count;
+    out(L"written=%d partial=%d failed=%d cancelled=%d\n", job->ok_count, job->partial_count, job->fail_count,
+        cut_short ? 1 : 0);
+}
+
+static LRESULT CALLBACK cli_batch_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    auto *run = (BatchCli *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+    if (!run) return DefWindowProcW(hwnd, msg, wp, lp);
+    BatchJob *job = run->job;
+    switch (msg) {
+    case WM_BATCH_SCAN_DONE:
+        WaitForSingleObject(job->scan_thread, INFINITE);
+        if (job->scan_list) batch_add_paths(job, job->scan_list, job->scan_count);
+        batch_list_free(job->scan_list);
+        job->scan_list = nullptr;
+        job->scanning = 0;
+        PostQuitMessage(0);
+        return 0;
+    case WM_BATCH_ITEM_START: cli_batch_progress(run, (int)wp); return 0;
+    case WM_BATCH_ITEM_DONE:
+        if (lp == kBatchWritten) ++job->ok_count;
+        else if (lp == kBatchOverTarget) ++job->partial_count;
+        else ++job->fail_count;
+        cli_batch_item(run, (int)wp, (int)lp);
+        return 0;
+    case WM_BATCH_FINISHED:
+        cli_batch_finished(run);
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+static void pump_until_quit()
+{
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+}
+
+static HWND cli_batch_window(BatchCli *run)
+{
+    WNDCLASSEXW wc = {sizeof wc};
+    wc.lpfnWndProc = cli_batch_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"Veldmoor.BatchCli";
+    RegisterClassExW(&wc);
+    HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (hwnd) SetWindowLongPtrW(hwnd, GWLP_USERDATA, (LONG_PTR)run);
+    return hwnd;
+}
+
+static void full_path(const WCHAR *path, WCHAR out[kPathMax])
+{
+    DWORD n = GetFullPathNameW(path, kPathMax, out, nullptr);
+    if (!n || n >= (DWORD)kPathMax) lstrcpynW(out, path, kPathMax);
+}
+
+// --crop fixed:WxH | ratio:W:H | width:N
+static bool parse_crop(const WCHAR *spec, BatchJob *job)
+{
+    int a = 0, b = 0;
+    WCHAR tail;
+    job->crop_on = 1;
+    if (swscanf(spec, L"fixed:%dx%d%lc", &a, &b, &tail) == 2 && a >= 1 && a <= 20000 && b >= 1 && b <= 20000) {
+        job->crop_mode = 0;
+        job->crop_w = a;
+        job->crop_h = b;
+        return true;
+    }
+    if (swscanf(spec, L"width:%d%lc", &a, &tail) == 1 && a >= 1 && a <= 20000) {
+        job->crop_mode = 2;
+        job->resize_width = a;
+        return true;
+    }
+    if (swscanf(spec, L"ratio:%d:%d%lc", &a, &b, &tail) == 2)
+        for (int i = 0; i < (int)std::size(kRatios); ++i)
+            if (kRatios[i].w == a && kRatios[i].h == b) {
+                job->crop_mode = 1;
+                job->ratio_index = i;
+                return true;
+            }
+    return false;
+}
+
+static bool parse_convert(const WCHAR *ext, BatchJob *job)
+{
+    for (int i = 0; i < (int)std::size(kConvExt); ++i)
+        if (!_wcsicmp(ext, kConvExt[i]) || !_wcsicmp(ext, kConvName[i])) {
+            job->convert_on = 1;
+            job->format_index = i;
+            return true;
+        }
+    return false;
+}
+
+static bool is_number(const WCHAR *text, int lo, int hi, int *value)
+{
+    WCHAR *end = nullptr;
+    long v = text ? wcstol(text, &end, 10) : 0;
+    if (!text || !*text || *end || v < lo || v > hi) return false;
+    *value = (int)v;
+    return true;
+}
+
+// Reads a UTF-8 list of paths, one a line.
+static bool read_list(const WCHAR *file, BatchJob *job)
+{
+    HANDLE f = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(f, &size);
+    std::vector<char> bytes((size_t)(size.QuadPart > 0 && size.QuadPart < (1 << 26) ? size.QuadPart : 0));
+    DWORD got = 0;
+    bool ok = bytes.empty() || (ReadFile(f, bytes.data(), (DWORD)bytes.size(), &got, nullptr) && got == bytes.size());
+    CloseHandle(f);
+    if (!ok) return false;
+    size_t at = bytes.size() >= 3 && !memcmp(bytes.data(), "\xEF\xBB\xBF", 3) ? 3 : 0;
+    while (at < bytes.size() && job->file_count < kBatchMaxFiles) {
+        size_t end = at;
+        while (end < bytes.size() && bytes[end] != '\n') ++end;
+        size_t len = end - at;
+        while (len && (bytes[at + len - 1] == '\r' || bytes[at + len - 1] == ' ')) --len;
+        WCHAR path[kPathMax];
+        int n = len ? MultiByteToWideChar(CP_UTF8, 0, bytes.data() + at, (int)len, path, kPathMax - 1) : 0;
+        if (n > 0) {
+            path[n] = 0;
+            full_path(path, job->files[job->file_count++]);
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
+struct BatchSource {
+    const WCHAR *dir, *list;
+    int pictures;
+};
+
+// Options into the job; false for bad usage.
+static bool parse_batch(const CliArgs &a, BatchJob *job, BatchSource *src, BatchCli *run)
+{
+    static constexpr const WCHAR *kValued[] = {L"--dir", L"--list", L"--out", L"--crop", L"--convert", L"--quality",
+                                               L"--compress", L"--workers", L"--cancel-after"};
+    for (int i = 2; i < a.argc; ++i) {
+        const WCHAR *arg = a.argv[i];
+        if (!wcscmp(arg, L"--no-shrink")) {
+            job->auto_downscale = 0;
+            continue;
+        }
+        if (!wcscmp(arg, L"--scan-only")) {
+            run->scan_only = true;
+            continue;
+        }
+        if (wcsncmp(arg, L"--", 2)) {
+            if (job->file_count < kBatchMaxFiles) full_path(arg, job->files[job->file_count++]);
+            ++src->pictures;
+            continue;
+        }
+        bool valued = false;
+        for (const WCHAR *name : kValued) valued = valued || !wcscmp(arg, name);
+        if (!valued || i + 1 >= a.argc) return false;
+        const WCHAR *v = a.argv[++i];
+        bool ok = true;
+        if (!wcscmp(arg, L"--dir")) src->dir = v;
+        else if (!wcscmp(arg, L"--list")) src->list = v;
+        else if (!wcscmp(arg, L"--out")) full_path(v, job->out_dir);
+        else if (!wcscmp(arg, L"--crop")) ok = parse_crop(v, job);
+        else if (!wcscmp(arg, L"--convert")) ok = parse_convert(v, job);
+        else if (!wcscmp(arg, L"--quality")) ok = is_number(v, 30, 95, &job->quality);
+        else if (!wcscmp(arg, L"--compress")) ok = (job->compress_on = is_number(v, 1, 2000000, &job->target_kb));
+        else if (!wcscmp(arg, L"--workers")) ok = is_number(v, 1, kBatchMaxWorkers, &job->workers);
+        else ok = is_number(v, 1, kBatchMaxFiles, &job->stop_after);
+        if (!ok) return false;
+    }
+    return (src->dir != nullptr) + (src->list != nullptr) + (src->pictures > 0) == 1;
+}
+
+static bool cli_batch_scan(BatchJob *job, const WCHAR *dir)
+{
+    WCHAR root[kPathMax];
+    full_path(dir, root);
+    void *arg = batch_scan_arg(job, root);
+    job->scanning = 1;
+    job->scan_thread = arg ? CreateThread(nullptr, 0, batch_scan_folder, arg, 0, nullptr) : nullptr;
+    if (!job->scan_thread) return false;
+    pump_until_quit();
+    CloseHandle(job->scan_thread);
+    job->scan_thread = nullptr;
+    return true;
+}
+
+static int cli_batch_start(BatchCli *run)
+{
+    BatchJob *job = run->job;
+    WCHAR msg[kBatchStatusMax];
+    if (!job->file_count) return fail(L"请先添加图片");
+    if (!job->crop_on && !job->convert_on && !job->compress_on) return fail(L"请至少勾选一种操作");
+    if (!job->out_dir[0]) return fail(L"请选择输出文件夹");
+    if (!batch_prepare_outdir(job, msg, kBatchStatusMax)) return fail(msg);
+    job->results = (BatchItemResult *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
+                                                sizeof(BatchItemResult) * (size_t)job->file_count);
+    if (!job->results) return fail(L"内存不足。");
+    g_cli_job = job;
+    SetConsoleCtrlHandler(cli_batch_ctrl, TRUE);
+    job->worker_thread = CreateThread(nullptr, 0, batch_worker, job, 0, nullptr);
+    if (!job->worker_thread) return fail(L"无法启动处理线程");
+    pump_until_quit();
+    WaitForSingleObject(job->worker_thread, INFINITE);
+    CloseHandle(job->worker_thread);
+    g_cli_job = nullptr;
+    return 0;
+}
+
+static int cmd_batch(const CliArgs &a)
+{
+    auto *job = (BatchJob *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BatchJob));
+    BatchPath *files = batch_list_new();
+    if (!job || !files) return fail(L"内存不足。");
+    batch_settings_default(job);
+    job->convert_on = 0;  // only the operations named on the command line
+    job->files = files;
+    DWORD mode;
+    BatchCli run = {job, false, GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0};
+    BatchSource src = {};
+    int rc = 0;
+    if (!parse_batch(a, job, &src, &run)) rc = usage();
+    HWND hwnd = rc ? nullptr : cli_batch_window(&run);
+    job->hwnd = hwnd;
+    if (!rc && !hwnd) rc = fail(L"无法创建消息窗口。");
+    if (!rc && src.list && !read_list(src.list, job)) rc = fail(L"读不了文件列表。");
+    if (!rc && src.dir && !cli_batch_scan(job, src.dir)) rc = fail(L"无法启动扫描线程。");
+    if (!rc && run.scan_only)
+        for (int i = 0; i < job->file_count; ++i) out(L"%s\n", job->files[i]);
+    else if (!rc)
+        rc = cli_batch_start(&run);
+    if (hwnd) DestroyWindow(hwnd);
+    if (job->results) HeapFree(GetProcessHeap(), 0, job->results);
+    batch_list_free(files);
+    HeapFree(GetProcessHeap(), 0, job);
+    return rc;
+}
+
 struct CliCommand {
     const WCHAR *name;
     int positional;  // arguments after the subcommand name
@@ -187,6 +485,12 @@ static constexpr CliCommand kCommands[] = {
     {L"thumb", 2, cmd_thumb, L"thumb IN OUT [--max N]         thumbnail through the decoder's scaler"},
     {L"queue", 1, cmd_queue, L"queue FILE                     the folder queue in order, current marked *"},
     {L"compress", 2, cmd_compress, L"compress IN OUT --kb N [--no-shrink] [--min-side N] [--time]"},
+    {L"batch", 0, cmd_batch,
+     L"batch (--dir D | --list FILE | PICTURE...) --out DIR [--crop fixed:WxH|ratio:W:H|width:N]\n"
+     L"        [--convert EXT] [--quality Q] [--compress KB] [--no-shrink] [--scan-only]\n"
+     L"        [--workers N] [--cancel-after N]\n"
+     L"                                 one line per file: N<TAB>ok|partial|fail<TAB>source<TAB>output or message,\n"
+     L"                                 then written=N partial=P failed=M cancelled=0|1"},
 };
 
 static int usage()
