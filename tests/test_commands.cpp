@@ -447,6 +447,20 @@ TEST_F(Commands, MouseClicksDragsAndRightClickMenus)
     g_pick = 55;
     SendMessageW(g_app.hwnd, WM_RBUTTONUP, 0, at(c.x, c.y));
     EXPECT_EQ(g_app.queue_index, 1);
+    // The thumbnail menu names the picture being shown and goes to another one.
+    POINT thumb[2] = {{-1, -1}, {-1, -1}};
+    for (int x = g_app.rc_strip.left; x < g_app.rc_strip.right; ++x) {
+        int h = ui_hit(&g_app, x, (g_app.rc_strip.top + g_app.rc_strip.bottom) / 2) - 1000;
+        if (h == 1 || h == 2) thumb[h - 1] = {x, (g_app.rc_strip.top + g_app.rc_strip.bottom) / 2};
+    }
+    ASSERT_GE(thumb[1].x, 0);
+    SendMessageW(g_app.hwnd, WM_RBUTTONUP, 0, at(thumb[0].x, thumb[0].y));
+    EXPECT_EQ(g_items[0].text, L"✓ 正在看这一张");
+    g_pick = 1002;
+    SendMessageW(g_app.hwnd, WM_RBUTTONUP, 0, at(thumb[1].x, thumb[1].y));
+    EXPECT_EQ(g_items[0].text, L"查看这一张");
+    EXPECT_EQ(g_app.queue_index, 2);
+    app_command(&g_app, 1001);
     // Double clicks: a paging arrow steps twice, the picture toggles crop mode, the title maximises.
     int ax = g_app.rc_canvas.right - 30;
     ASSERT_EQ(ui_canvas_hot(&g_app, ax, c.y), 2);

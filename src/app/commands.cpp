@@ -335,13 +335,8 @@ static void do_convert(App *app, int format)
     ui_set_status(app, L"已转换并保存 %s（%s，%s）", PathFindFileNameW(path), app_format_name(path), size);
 }
 
-void do_compress_run(App *app, int target_kb)
+static void compress_save(App *app, int target_kb, const PictureMark &mark)
 {
-    if (!app->image) {
-        ui_set_status(app, L"%s", kNoPicture);
-        return;
-    }
-    PictureMark mark = mark_picture(app);
     // The dialog opens on the chosen format, so a PNG or WebP choice stays one.
     int f = app->compress_format >= 0 && app->compress_format < kFormatCount ? app->compress_format : 0;
     WCHAR path[kPathMax];
@@ -380,11 +375,23 @@ void do_compress_run(App *app, int target_kb)
                       (int)result.quality);
 }
 
+void do_compress_run(App *app, int target_kb)
+{
+    if (!app->image) {
+        ui_set_status(app, L"%s", kNoPicture);
+        return;
+    }
+    compress_save(app, target_kb, mark_picture(app));
+}
+
+// The picture is noted before the dialog, whose estimate was made for it.
 static void do_compress(App *app, int id)
 {
+    PictureMark mark = mark_picture(app);
     int size = id == 130 ? app->compress_kb : kZipKB[id - 120];
     if (!dlg_run_export(app, 0, size, app->compress_format)) return;
-    do_compress_run(app, app->compress_kb);
+    if (!picture_kept(app, mark)) return;
+    compress_save(app, app->compress_kb, mark);
 }
 
 static void do_assoc(App *app, int install)
