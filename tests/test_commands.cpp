@@ -214,6 +214,24 @@ TEST_F(Commands, HoverMenuAndPressRelease)
     SendMessageW(g_app.hwnd, WM_LBUTTONUP, 0, at(b12.x, b12.y));
     EXPECT_TRUE(batch_seen);
     EXPECT_TRUE(IsWindowEnabled(g_app.hwnd));
+    // Window buttons: maximise, restore, minimise, close.
+    auto press = [&](int cmd) {
+        POINT b = centre(cmd);
+        SendMessageW(g_app.hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(b.x, b.y));
+        SendMessageW(g_app.hwnd, WM_LBUTTONUP, 0, at(b.x, b.y));
+        pump();
+    };
+    press(14);
+    EXPECT_TRUE(IsZoomed(g_app.hwnd));
+    EXPECT_EQ(g_app.maximized, 1);
+    press(14);
+    EXPECT_FALSE(IsZoomed(g_app.hwnd));
+    press(13);
+    EXPECT_TRUE(IsIconic(g_app.hwnd));
+    ShowWindow(g_app.hwnd, SW_RESTORE);
+    pump();
+    press(15);
+    EXPECT_FALSE(IsWindow(g_app.hwnd));
 }
 
 TEST_F(Commands, MenusGreyWhatNeedsAPicture)
@@ -405,10 +423,16 @@ TEST_F(Commands, DroppedPicturesFoldersAndOtherFiles)
     CreateDirectoryW(sub.c_str(), nullptr);
     CreateDirectoryW(empty.c_str(), nullptr);
     CopyFileW(files[1].c_str(), (sub + L"\\z.png").c_str(), FALSE);
-    std::wstring long_name = dir + L"\\" + std::wstring(300, L'x') + L".png";
+    // A 259-unit picture name; the dropped name is longer and must not be cut down to it.
+    std::wstring cut = dir + L"\\" + std::wstring(254 - dir.size(), L'x') + L".png";
+    ASSERT_EQ(cut.size(), 259u);
+    ASSERT_TRUE(CopyFileW(files[1].c_str(), cut.c_str(), FALSE));
+    std::wstring long_name = cut + L".txt";
 
     SendMessageW(g_app.hwnd, WM_DROPFILES, (WPARAM)make_drop({text, empty, long_name}), 0);
     EXPECT_STREQ(g_app.status, L"拖入的内容里没有可识别的图片");
+    EXPECT_STREQ(g_app.file_name, L"p0.png");
+    DeleteFileW(cut.c_str());
     SendMessageW(g_app.hwnd, WM_DROPFILES, (WPARAM)make_drop({text, sub}), 0);
     EXPECT_STREQ(g_app.file_name, L"z.png");
     EXPECT_EQ(g_app.queue_count, 1);
