@@ -46,6 +46,7 @@ struct App {
 
     Image *image;       // the picture on screen, owned
     Image *undo_image;  // the picture exactly as loaded, owned
+    int32_t undo_pending; // 1 while image is still as loaded and undo_image not yet made
     GpBitmap *gp_image; // wraps image's pixels; released before image
 
     HDC back_dc;
@@ -74,6 +75,12 @@ void app_load_no_queue(App *app, const WCHAR *path);
 int32_t file_bytes(const WCHAR *path);
 void app_browse_hint(App *app);
 void app_release_picture(App *app);
+// The undo copy is made just before the first edit, not at load: call this before
+// rotating or cropping. Returns 1 when an undo copy exists afterwards.
+int app_prepare_edit(App *app);
+// The picture as loaded (what undo returns to): the undo copy, or the picture
+// itself while it is unedited; null when there is none.
+const Image *app_loaded_picture(const App *app);
 int app_main(HINSTANCE instance);
 
 // Hand-over between instances.

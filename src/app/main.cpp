@@ -173,6 +173,7 @@ void app_release_picture(App *app)
     app->image = nullptr;
     image_free(app->undo_image);
     app->undo_image = nullptr;
+    app->undo_pending = 0;
 }
 
 static void on_destroy(App *app)
@@ -319,7 +320,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
     copy_path(app->file_path, path);
     if (img) {
         app->image = img;
-        app->undo_image = image_clone(img);
+        app->undo_pending = 1;  // copied by app_prepare_edit before the first edit
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
         refresh_view(app);

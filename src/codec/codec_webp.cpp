@@ -46,6 +46,14 @@ Image *webp_load(const WCHAR *path, WCHAR *err, int err_cap)
         set_err(err, err_cap, L"无法读取「%s」。\n\n文件可能正被其它程序占用，或者没有访问权限。", codec_file_part(path));
         return nullptr;
     }
+    // The declared size is judged before libwebp allocates for it.
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(file, size, &features) == VP8_STATUS_OK && features.width > 0 && features.height > 0 &&
+        (uint64_t)features.width * (uint64_t)features.height > kImageMaxPixels) {
+        free(file);
+        set_err(err, err_cap, L"内存不足，无法载入这张 %d×%d 的图片。", features.width, features.height);
+        return nullptr;
+    }
     int w = 0, h = 0;
     uint8_t *pixels = WebPDecodeBGRA(file, size, &w, &h);
     free(file);

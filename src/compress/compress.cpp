@@ -207,5 +207,7 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
     Run run = {src, src, ext, params, exif_src_path, result, out_blob, err, err_cap};
     int ok = run_with_limit(&run);
     set_current(&run, nullptr);
+    // The trials reused one set of encoder buffers; the run is over, so they go.
+    codec_release_buffers();
     return ok;
 }
