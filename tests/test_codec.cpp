@@ -3,10 +3,13 @@
 #include "codec/codec.h"
 #include "support/codec_fixture.h"
 #include "support/test_support.h"
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <jpeglib.h>
 
 namespace {
 
@@ -401,6 +404,155 @@ TEST_F(Codec, SaveErrorsForMissingFoldersAndNullPictures)
     EXPECT_STREQ(err, L"系统图像组件(WIC)不可用。");
     EXPECT_FALSE(codec_encode_mem(img, L".png", 90, nullptr, nullptr, err, kCap));
     image_free(img);
+}
+
+// JPEG variants written with libjpeg itself: four quadrants red, green, blue, white.
+struct JpegVariant {
+    const char *name;
+    J_COLOR_SPACE stored;  // JCS_YCbCr, JCS_GRAYSCALE, JCS_CMYK or JCS_YCCK
+    bool progressive;
+    int restart_rows;
+    bool arithmetic;
+};
+
+constexpr JpegVariant kJpegVariants[] = {
+    {"baseline", JCS_YCbCr, false, 0, false},   {"gray", JCS_GRAYSCALE, false, 0, false},
+    {"progressive", JCS_YCbCr, true, 0, false}, {"restarts", JCS_YCbCr, false, 1, false},
+    {"arithmetic", JCS_YCbCr, false, 0, true},  {"progressive arithmetic", JCS_YCbCr, true, 2, true},
+    {"adobe cmyk", JCS_CMYK, false, 0, false},  {"adobe ycck", JCS_YCCK, true, 0, false},
+};
+
+constexpr uint8_t kQuadrantRgb[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+
+int quadrant(uint32_t x, uint32_t y, uint32_t w, uint32_t h)
+{
+    return (y >= h / 2) * 2 + (x >= w / 2);
+}
+
+void write_variant(const std::wstring &path, const JpegVariant &v, uint32_t w, uint32_t h)
+{
+    bool gray = v.stored == JCS_GRAYSCALE, cmyk = v.stored == JCS_CMYK || v.stored == JCS_YCCK;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = w;
+    cinfo.image_height = h;
+    cinfo.input_components = gray ? 1 : cmyk ? 4 : 3;
+    cinfo.in_color_space = gray ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, v.stored);  // CMYK and YCCK get Adobe's marker
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (v.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = v.restart_rows;
+    cinfo.arith_code = v.arithmetic;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row((size_t)w * 4);
+    while (cinfo.next_scanline < h) {
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t *rgb = kQuadrantRgb[quadrant(x, cinfo.next_scanline, w, h)];
+            if (gray) {
+                row[x] = (uint8_t)(rgb[0] * 0.299 + rgb[1] * 0.587 + rgb[2] * 0.114 + 0.5);
+            } else if (cmyk) {  // Adobe stores ink inverted: no black ink is 255
+                row[x * 4] = rgb[0];
+                row[x * 4 + 1] = rgb[1];
+                row[x * 4 + 2] = rgb[2];
+                row[x * 4 + 3] = 255;
+            } else {
+                memcpy(&row[x * 3], rgb, 3);
+            }
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    ASSERT_TRUE(write_file_bytes(path, out, size));
+    free(out);
+}
+
+TEST_F(Codec, JpegVariantsLoadWithTheirSizeAndColours)
+{
+    for (const JpegVariant &v : kJpegVariants) {
+        SCOPED_TRACE(v.name);
+        std::wstring path = file(L"variant.jpg");
+        write_variant(path, v, 64, 48);
+        WCHAR err[kCap];
+        Image *img = codec_load(path.c_str(), err, kCap);
+        ASSERT_NE(img, nullptr) << err;
+        EXPECT_EQ(img->width, 64u);
+        EXPECT_EQ(img->height, 48u);
+        EXPECT_EQ(img->has_alpha, 0);
+        for (int q = 0; q < 4; ++q) {
+            uint32_t x = (q & 1) ? 48 : 16, y = (q & 2) ? 36 : 12;
+            const uint8_t *p = img->data + (size_t)y * img->stride + x * 4;
+            const uint8_t *rgb = kQuadrantRgb[q];
+            int expect_r = rgb[0], expect_g = rgb[1], expect_b = rgb[2];
+            if (v.stored == JCS_GRAYSCALE)
+                expect_r = expect_g = expect_b = (int)(rgb[0] * 0.299 + rgb[1] * 0.587 + rgb[2] * 0.114 + 0.5);
+            EXPECT_NEAR(p[2], expect_r, 8) << q;
+            EXPECT_NEAR(p[1], expect_g, 8) << q;
+            EXPECT_NEAR(p[0], expect_b, 8) << q;
+            EXPECT_EQ(p[3], 255);
+        }
+        image_free(img);
+    }
+}
+
+// A 1-pixel checkerboard reduced tenfold is an even grey, never black or white.
+TEST_F(Codec, ThumbnailsOfAFineCheckerboardAreGrey)
+{
+    Image *board = image_new(960, 640);
+    for (uint32_t y = 0; y < 640; ++y)
+        for (uint32_t x = 0; x < 960; ++x) {
+            uint8_t v = ((x + y) & 1) ? 255 : 0;
+            uint8_t *p = board->data + (size_t)y * board->stride + x * 4;
+            p[0] = p[1] = p[2] = v;
+            p[3] = 255;
+        }
+    WCHAR err[kCap];
+    ASSERT_TRUE(codec_save(board, file(L"board.png").c_str(), 90, nullptr, err, kCap)) << err;
+    ASSERT_TRUE(codec_save(board, file(L"board.jpg").c_str(), 100, nullptr, err, kCap)) << err;
+    image_free(board);
+    for (const wchar_t *name : {L"board.png", L"board.jpg"}) {
+        Image *t = codec_load_thumb(file(name).c_str(), 96, err, kCap);
+        ASSERT_NE(t, nullptr) << err;
+        EXPECT_EQ(t->width, 96u);
+        EXPECT_EQ(t->height, 64u);
+        int lo = 255, hi = 0;
+        for (size_t i = 0; i < (size_t)t->width * t->height; ++i)
+            for (int c = 0; c < 3; ++c) {
+                lo = std::min(lo, (int)t->data[i * 4 + c]);
+                hi = std::max(hi, (int)t->data[i * 4 + c]);
+            }
+        EXPECT_GE(lo, 112) << name;
+        EXPECT_LE(hi, 143) << name;
+        image_free(t);
+    }
+}
+
+// Big photos reduce in the DCT domain; the thumbnail matches one made from the full picture.
+TEST_F(Codec, ScaledJpegThumbnailMatchesTheFullDecode)
+{
+    NEEDS_TESTDATA();
+    WCHAR err[kCap];
+    for (const wchar_t *name : {L"camera/iphone6.jpg", L"camera/canon_sx60_orient6.jpg"}) {
+        std::wstring path = testdata_path(name);
+        Image *full = codec_load(path.c_str(), err, kCap);
+        ASSERT_NE(full, nullptr) << err;
+        Image *reference = image_thumb(full, 96);
+        image_free(full);
+        Image *t = codec_load_thumb(path.c_str(), 96, err, kCap);
+        ASSERT_NE(t, nullptr) << err;
+        ASSERT_EQ(t->width, reference->width);
+        ASSERT_EQ(t->height, reference->height);
+        EXPECT_LT(mean_abs_diff(t, reference), 4.0) << name;
+        image_free(t);
+        image_free(reference);
+    }
 }
 
 TEST(CodecExtensions, SupportedListIgnoresCase)

@@ -253,7 +253,7 @@ ProbeResult probe(Reader *r)
     res.format = format_of(h, n);
     switch (res.format) {
     case kProbeJpeg: probe_jpeg(r, &res); break;
-    case kProbePng: probe_png_at(r, 8, &res); break;
+    case kProbePng: probe_png_at(r, 0, &res); break;
     case kProbeGif: probe_gif(r, &res); break;
     case kProbeBmp: probe_dib_at(r, 14, false, &res); break;
     case kProbeTiff: probe_tiff(r, &res); break;

@@ -13,10 +13,10 @@ constexpr const WCHAR *kSearchableExt[] = {L".jpg", L".jpeg", L".jpe", L".tif", 
 thread_local CompressTrialHook t_hook;
 thread_local void *t_hook_ctx;
 
-void report_trial(const Image *p, int quality, int32_t bytes)
+void report_trial(const Image *p, int quality, const Blob *blob)
 {
     if (!t_hook) return;
-    CompressTrial trial = {quality, bytes, p->width, p->height};
+    CompressTrial trial = {quality, blob ? blob->size : -1, p->width, p->height, blob ? blob->data : nullptr};
     t_hook(&trial, t_hook_ctx);
 }
 
@@ -32,7 +32,7 @@ int encode_trial(const Image *p, const WCHAR *ext, int quality, const WCHAR *exi
                  int err_cap)
 {
     int ok = codec_encode_mem(p, ext, quality, exif_src, blob, err, err_cap);
-    report_trial(p, quality, ok ? blob->size : -1);
+    report_trial(p, quality, ok ? blob : nullptr);
     return ok;
 }
 
@@ -199,7 +199,7 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
 
     if (params->target_kb <= 0) {
         if (!codec_encode_mem(src, ext, params->max_quality, exif_src_path, out_blob, err, err_cap)) return 0;
-        report_trial(src, params->max_quality, out_blob->size);
+        report_trial(src, params->max_quality, out_blob);
         result->quality = (uint32_t)params->max_quality;
         result->bytes = out_blob->size;
         return 1;
