@@ -324,6 +324,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
         refresh_view(app);
+        codec_release_buffers();  // what the next picture did not reuse is not kept idle
         return;
     }
     app->file_size = 0;
