@@ -528,7 +528,7 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
     Container container = container_for(ext);
     const Image *source = image;
     Image *flattened = nullptr;
-    if ((container == kJpeg || container == kBmp) && image->has_alpha) {
+    if (container == kBmp && image->has_alpha) {
         flattened = image_clone(image);
         if (flattened) {
             image_flatten_alpha(flattened, 255, 255, 255);
