@@ -99,7 +99,8 @@ enum StageOutcome { kStageFits, kStageShrink, kStageSettle, kStageFailed };
 
 // One trial encoding of the current picture, possibly made ahead of its turn.
 struct Trial {
-    int quality;  // 0: empty
+    bool used;
+    int quality;
     int ok;
     Blob blob;
     WCHAR err[kTrialErrCap];
@@ -115,14 +116,14 @@ struct Ahead {
 Trial *ahead_find(Ahead *a, int quality)
 {
     for (Trial &t : a->slots)
-        if (t.quality == quality) return &t;
+        if (t.used && t.quality == quality) return &t;
     return nullptr;
 }
 
 Trial *ahead_free_slot(Ahead *a)
 {
     for (Trial &t : a->slots)
-        if (!t.quality) return &t;
+        if (!t.used) return &t;
     return nullptr;
 }
 
@@ -130,24 +131,26 @@ void ahead_clear(Ahead *a)
 {
     for (Trial &t : a->slots) {
         blob_free(&t.blob);
-        t.quality = 0;
+        t.used = false;
     }
 }
 
 void encode_into(const Run *run, Trial *t, int quality)
 {
+    t->used = true;
     t->quality = quality;
     t->blob = Blob{};
     t->ok = codec_encode_mem(run->p, run->ext, quality, run->exif_src, &t->blob, t->err, kTrialErrCap);
 }
 
 // The quality the search asks for after mid, guessing that mid fares as the last
-// trial did (a stage opens expecting the limit to be tight).
-int likely_next(int lo, int hi, int mid, bool last_fitted)
+// trial did (a stage opens expecting the limit to be tight); false after the last.
+bool likely_next(int lo, int hi, int mid, bool last_fitted, int *next)
 {
     if (last_fitted) lo = mid + 1;
     else hi = mid - 1;
-    return lo <= hi ? lo + ((hi - lo) >> 1) : 0;
+    *next = lo + ((hi - lo) >> 1);
+    return lo <= hi;
 }
 
 // Makes the trial at mid, and in parallel the likely next one.
@@ -158,9 +161,11 @@ Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitte
         ahead_clear(a);
         now = &a->slots[0];
     }
-    int next = a->parallel ? likely_next(lo, hi, mid, last_fitted) : 0;
-    now->quality = mid;  // claims the slot before the next one is picked
-    Trial *later = next && !ahead_find(a, next) ? ahead_free_slot(a) : nullptr;
+    int next = 0;
+    bool ahead = a->parallel && likely_next(lo, hi, mid, last_fitted, &next);
+    now->used = true;  // claims the slot before the next one is picked
+    now->quality = mid;
+    Trial *later = ahead && !ahead_find(a, next) ? ahead_free_slot(a) : nullptr;
     if (!later) {
         encode_into(run, now, mid);
         return now;
@@ -181,7 +186,7 @@ int consume(Run *run, Trial *t, Blob *blob)
         set_err(run->err, run->err_cap, L"%s", t->err);
     *blob = t->blob;
     t->blob = Blob{};
-    t->quality = 0;
+    t->used = false;
     return t->ok;
 }
 
