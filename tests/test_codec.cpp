@@ -616,6 +616,17 @@ std::vector<uint8_t> gif_declaring(uint32_t w, uint32_t h)
     return b;
 }
 
+// A small GIF with a second frame of w x h placed before its trailer.
+std::vector<uint8_t> gif_second_frame(uint32_t w, uint32_t h)
+{
+    std::vector<uint8_t> b = encoded(L".gif");
+    const uint8_t frame[] = {0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0x44, 0};
+    b.insert(b.end() - 1, frame, frame + sizeof frame);
+    put(b, b.size() - 1 - sizeof frame + 5, w, 2, false);
+    put(b, b.size() - 1 - sizeof frame + 7, h, 2, false);
+    return b;
+}
+
 // 38 bytes of lossless WebP: 14 bits each for width - 1 and height - 1.
 std::vector<uint8_t> webp_declaring(uint32_t w, uint32_t h)
 {
@@ -694,6 +705,7 @@ TEST(CodecProbe, ReadsDeclaredSizesAndJudgesThem)
         {jpeg_declaring(10000, 10001, true), kProbeJpeg, kProbeTooLarge, 10000, 10001},
         {png_declaring(4000, 3000), kProbePng, kProbeFine, 4000, 3000},
         {gif_declaring(640, 480), kProbeGif, kProbeFine, 640, 480},
+        {gif_second_frame(30000, 30000), kProbeGif, kProbeTooLarge, 30000, 30000},
         {webp_declaring(100, 50), kProbeWebp, kProbeFine, 100, 50},
         {tiff_with_tiles(1000, 1000, 256, 256), kProbeTiff, kProbeFine, 1000, 1000},
         {tiff_with_tiles(1000, 1000, 65536, 16384), kProbeTiff, kProbeDamaged, 1000, 1000},

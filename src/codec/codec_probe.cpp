@@ -10,7 +10,7 @@
 namespace {
 
 constexpr uint64_t kMaxTileBytes = 1ull << 31;
-constexpr int kMaxGifBlocks = 4096;
+constexpr int kMaxGifBlocks = 1 << 20;
 constexpr int kMaxIcoEntries = 256;
 constexpr size_t kWindow = 16384;
 
@@ -100,25 +100,32 @@ void probe_png_at(Reader *r, uint64_t at, ProbeResult *res)
     judge(res, be32(h + 16), be32(h + 20));
 }
 
-// The logical screen and the first frame, which may be larger than the screen.
+uint64_t gif_colour_table(uint8_t flags)
+{
+    return flags & 0x80 ? 3ull << ((flags & 7) + 1) : 0;
+}
+
+// The logical screen and every frame, which may be larger than the screen:
+// Wine's decoder reads all frames at once.
 void probe_gif(Reader *r, ProbeResult *res)
 {
     uint8_t h[13];
     if (!read_at(r, 0, h, 13)) return;
     judge(res, le16(h + 6), le16(h + 8));
-    uint64_t at = 13;
-    if (h[10] & 0x80) at += 3ull << ((h[10] & 7) + 1);
-    for (int blocks = 0; blocks < kMaxGifBlocks; ++blocks) {
+    uint64_t at = 13 + gif_colour_table(h[10]);
+    for (int blocks = 0; blocks < kMaxGifBlocks && res->verdict == kProbeFine;) {
         uint8_t b[10];
         if (!read_at(r, at, b, 1)) return;
-        if (b[0] == 0x2C) {
+        if (b[0] == 0x2C) {  // a frame: judged, then past its colour table and code size
             if (!read_at(r, at, b, 10)) return;
             judge(res, (uint64_t)le16(b + 1) + le16(b + 5), (uint64_t)le16(b + 3) + le16(b + 7));
-            return;
+            at += 10 + gif_colour_table(b[9]) + 1;
+        } else if (b[0] == 0x21) {  // an extension: introducer and label
+            at += 2;
+        } else {
+            return;  // the trailer
         }
-        if (b[0] != 0x21) return;
-        at += 2;  // introducer and label, then sub-blocks up to an empty one
-        for (;;) {
+        for (;;) {  // data sub-blocks up to an empty one
             if (++blocks > kMaxGifBlocks || !read_at(r, at, b, 1)) return;
             at += 1 + b[0];
             if (!b[0]) break;
