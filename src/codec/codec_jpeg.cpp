@@ -1,6 +1,7 @@
 // JPEG in and out through libjpeg-turbo: WIC's encoder ignores "ImageQuality"
 // under Wine, and its decoder is the slow reference one with no scaled decode.
 #include "codec/codec_jpeg.h"
+#include "codec/codec_box.h"
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -130,7 +131,11 @@ struct DecodeJob {
     JpegError err;
     jpeg_progress_mgr progress;
     FileSource source;
+    uint32_t min_w, min_h;  // smallest output wanted from the DCT scaling
+    uint32_t box_w, box_h;  // nonzero: rows are box-averaged to this size as they come
     Image *image;
+    uint8_t *band;          // box mode: the source rows of one output row
+    uint32_t *cols;         // box mode: column cells, from and to
 };
 
 // The largest reduction whose output still covers the wanted size.
@@ -160,24 +165,54 @@ void cmyk_row_to_bgra(uint8_t *row, uint32_t width, bool inverted)
     }
 }
 
-void read_rows(DecodeJob *job)
+// Reads rows until the decoder stands at row `end`; row r goes to rows[r - first].
+void read_into(DecodeJob *job, uint8_t *base, uint32_t first, uint32_t end, uint32_t stride)
 {
     jpeg_decompress_struct *cinfo = &job->cinfo;
-    Image *img = job->image;
-    bool cmyk = cinfo->out_color_space == JCS_CMYK;
-    while (cinfo->output_scanline < cinfo->output_height) {
+    while (cinfo->output_scanline < end) {
         JSAMPROW rows[16];
-        uint32_t first = cinfo->output_scanline, n = cinfo->output_height - first;
+        uint32_t n = end - cinfo->output_scanline;
         if (n > 16) n = 16;
-        for (uint32_t i = 0; i < n; ++i) rows[i] = img->data + (size_t)(first + i) * img->stride;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t r = cinfo->output_scanline + i;
+            rows[i] = base + (size_t)(r >= first ? r - first : 0) * stride;
+        }
         uint32_t got = jpeg_read_scanlines(cinfo, rows, n);
-        if (cmyk)
-            for (uint32_t i = 0; i < got; ++i) cmyk_row_to_bgra(rows[i], img->width, cinfo->saw_Adobe_marker);
+        if (cinfo->out_color_space == JCS_CMYK)
+            for (uint32_t i = 0; i < got; ++i) cmyk_row_to_bgra(rows[i], cinfo->output_width, cinfo->saw_Adobe_marker);
     }
 }
 
+// Box mode: each output row averages its band of decoded rows.
+bool read_boxed(DecodeJob *job)
+{
+    jpeg_decompress_struct *cinfo = &job->cinfo;
+    uint32_t w = cinfo->output_width, h = cinfo->output_height, bw = job->box_w, bh = job->box_h;
+    uint32_t band_rows = h / bh + 2;
+    job->band = (uint8_t *)malloc((size_t)band_rows * w * 4);
+    job->cols = (uint32_t *)malloc(sizeof(uint32_t) * 2 * bw);
+    if (!job->band || !job->cols) return false;
+    for (uint32_t j = 0; j < bw; ++j) thumb_box_range(j, w, bw, &job->cols[j], &job->cols[bw + j]);
+    for (uint32_t i = 0; i < bh; ++i) {
+        uint32_t r0, r1;
+        thumb_box_range(i, h, bh, &r0, &r1);
+        read_into(job, job->band, r0, r1, w * 4);
+        thumb_box_row(job->band, r1 - r0, w, job->cols, job->cols + bw, bw, job->image->data + (size_t)i * bw * 4);
+    }
+    return true;
+}
+
+
 // Plain C frame: nothing with a destructor lives across setjmp.
-int decode_raw(DecodeJob *job, uint32_t min_w, uint32_t min_h, uint32_t *width, uint32_t *height)
+void free_job_buffers(DecodeJob *job)
+{
+    free(job->band);
+    free(job->cols);
+    job->band = nullptr;
+    job->cols = nullptr;
+}
+
+int decode_raw(DecodeJob *job, uint32_t *width, uint32_t *height)
 {
     jpeg_decompress_struct *cinfo = &job->cinfo;
     cinfo->err = jpeg_std_error(&job->err.base);
@@ -188,6 +223,7 @@ int decode_raw(DecodeJob *job, uint32_t min_w, uint32_t min_h, uint32_t *width, 
         jpeg_destroy_decompress(cinfo);
         image_free(job->image);
         job->image = nullptr;
+        free_job_buffers(job);
         return job->err.status;
     }
     jpeg_create_decompress(cinfo);
@@ -209,22 +245,30 @@ int decode_raw(DecodeJob *job, uint32_t min_w, uint32_t min_h, uint32_t *width, 
     bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     cinfo->scale_num = 1;
-    cinfo->scale_denom = (unsigned)scale_denominator(cinfo->image_width, cinfo->image_height, min_w, min_h);
+    cinfo->scale_denom =
+        (unsigned)scale_denominator(cinfo->image_width, cinfo->image_height, job->min_w, job->min_h);
     jpeg_start_decompress(cinfo);
-    job->image = image_new(cinfo->output_width, cinfo->output_height);
-    if (!job->image) {
-        jpeg_destroy_decompress(cinfo);
-        return kJpegNoMemory;
-    }
-    read_rows(job);
-    // The picture is complete; whatever follows the last row does not matter.
+    // A box average is as good as any filter over three pixels and more; below that
+    // the caller gets the scaled picture for a finer one.
+    bool boxed = job->box_w && job->box_h && cinfo->output_width >= job->box_w &&
+                 cinfo->output_height >= job->box_h &&
+                 (cinfo->output_width >= 3 * job->box_w || cinfo->output_height >= 3 * job->box_h);
+    job->image = boxed ? image_new(job->box_w, job->box_h) : image_new(cinfo->output_width, cinfo->output_height);
+    bool ok = job->image && (boxed ? read_boxed(job) : (read_into(job, job->image->data, 0, cinfo->output_height,
+                                                                  job->image->stride), true));
+    // The picture is complete; whatever follows the last row needed does not matter.
     jpeg_destroy_decompress(cinfo);
-    return kJpegDecoded;
+    free_job_buffers(job);
+    if (ok) return kJpegDecoded;
+    image_free(job->image);
+    job->image = nullptr;
+    return kJpegNoMemory;
 }
 
 }  // namespace
 
-JpegDecodeStatus jpeg_decode_file(const WCHAR *path, uint32_t min_w, uint32_t min_h, JpegDecoded *out)
+static JpegDecodeStatus decode_file(const WCHAR *path, uint32_t min_w, uint32_t min_h, bool boxed,
+                                    JpegDecoded *out)
 {
     *out = JpegDecoded{};
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -236,11 +280,25 @@ JpegDecodeStatus jpeg_decode_file(const WCHAR *path, uint32_t min_w, uint32_t mi
         return kJpegNoMemory;
     }
     job->source.file = file;
-    int status = decode_raw(job, min_w, min_h, &out->width, &out->height);
+    job->min_w = min_w;
+    job->min_h = min_h;
+    job->box_w = boxed ? min_w : 0;
+    job->box_h = boxed ? min_h : 0;
+    int status = decode_raw(job, &out->width, &out->height);
     out->image = job->image;
     free(job);
     CloseHandle(file);
     return (JpegDecodeStatus)status;
+}
+
+JpegDecodeStatus jpeg_decode_file(const WCHAR *path, uint32_t min_w, uint32_t min_h, JpegDecoded *out)
+{
+    return decode_file(path, min_w, min_h, false, out);
+}
+
+JpegDecodeStatus jpeg_decode_box(const WCHAR *path, uint32_t box_w, uint32_t box_h, JpegDecoded *out)
+{
+    return decode_file(path, box_w, box_h, true, out);
 }
 
 HRESULT jpeg_encode_blob(const Image *image, int quality, const std::vector<uint8_t> *app1, Blob *blob)

@@ -26,6 +26,10 @@ struct JpegDecoded {
 // Decodes a JPEG file to BGRA. With min_w and min_h nonzero the largest DCT scale
 // (1/2, 1/4, 1/8) whose output still covers min_w x min_h is used.
 JpegDecodeStatus jpeg_decode_file(const WCHAR *path, uint32_t min_w, uint32_t min_h, JpegDecoded *out);
+// Decodes at the DCT scale for box_w x box_h and, when the scaled rows are three
+// times the size or more, box-averages them a band at a time as they come to exactly
+// box_w x box_h: a thumbnail without the scaled picture. Otherwise as jpeg_decode_file.
+JpegDecodeStatus jpeg_decode_box(const WCHAR *path, uint32_t box_w, uint32_t box_h, JpegDecoded *out);
 
 // Large libjpeg work buffers are kept between encodes and decodes (fresh memory is
 // slow to touch); this frees them. Bounded in any case.

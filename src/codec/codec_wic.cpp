@@ -1,6 +1,7 @@
 // Pictures in and out through WIC; ".webp" goes to libwebp, JPEG to libjpeg-turbo.
 // Every header is judged before a decoder sees the file.
 #include "codec/codec.h"
+#include "codec/codec_box.h"
 #include "codec/codec_jpeg.h"
 #include "codec/codec_probe.h"
 #include "codec/codec_webp.h"
@@ -366,36 +367,9 @@ static Image *thumb_jpeg(const WCHAR *path, const ProbeResult &probe, uint32_t t
     uint32_t tw, th;
     thumb_size(w, h, t, &tw, &th);
     JpegDecoded d;
-    if (jpeg_decode_file(path, tw, th, &d) != kJpegDecoded) return nullptr;
+    if (jpeg_decode_box(path, tw, th, &d) != kJpegDecoded) return nullptr;
     Image *img = resample_to(d.image, tw, th);
     return img ? upright(img, file_orientation(path)) : nullptr;
-}
-
-// Rows (or columns) [from, to) of the source that make output cell i, as the box thumbnail takes them.
-static void box_range(uint32_t i, uint32_t src_len, uint32_t dst_len, uint32_t *from, uint32_t *to)
-{
-    uint32_t a = (uint32_t)((double)i * src_len / dst_len);
-    uint32_t b = (uint32_t)((double)(i + 1) * src_len / dst_len);
-    if (a >= src_len) a = src_len - 1;
-    if (b > src_len) b = src_len;
-    *from = a;
-    *to = b > a ? b : a + 1;
-}
-
-// Averages one band of source rows into one output row.
-static void box_row(const uint8_t *band, uint32_t rows, uint32_t w, const uint32_t *col_from,
-                    const uint32_t *col_to, uint32_t tw, uint8_t *out)
-{
-    for (uint32_t j = 0; j < tw; ++j, out += 4) {
-        uint32_t sum[4] = {0, 0, 0, 0};
-        for (uint32_t r = 0; r < rows; ++r) {
-            const uint8_t *p = band + ((size_t)r * w + col_from[j]) * 4;
-            for (uint32_t c = col_from[j]; c < col_to[j]; ++c, p += 4)
-                for (int k = 0; k < 4; ++k) sum[k] += p[k];
-        }
-        uint32_t n = rows * (col_to[j] - col_from[j]);
-        for (int k = 0; k < 4; ++k) out[k] = (uint8_t)(sum[k] / n);
-    }
 }
 
 // Other formats are box-averaged a band of rows at a time as WIC hands them
@@ -408,11 +382,11 @@ static Image *thumb_wic(IWICImagingFactory *factory, IWICBitmapFrameDecode *fram
     IWICFormatConverter *converter = nullptr;
     Image *img = SUCCEEDED(convert_to_bgra(factory, frame, &converter)) ? image_new(tw, th) : nullptr;
     std::vector<uint32_t> col_from(tw), col_to(tw);
-    for (uint32_t j = 0; j < tw; ++j) box_range(j, w, tw, &col_from[j], &col_to[j]);
+    for (uint32_t j = 0; j < tw; ++j) thumb_box_range(j, w, tw, &col_from[j], &col_to[j]);
     std::vector<uint8_t> band;
     for (uint32_t i = 0; img && i < th; ++i) {
         uint32_t r0, r1;
-        box_range(i, h, th, &r0, &r1);
+        thumb_box_range(i, h, th, &r0, &r1);
         band.resize((size_t)(r1 - r0) * w * 4);
         WICRect rect = {0, (INT)r0, (INT)w, (INT)(r1 - r0)};
         if (FAILED(converter->CopyPixels(&rect, w * 4, (UINT)band.size(), band.data()))) {
@@ -420,7 +394,7 @@ static Image *thumb_wic(IWICImagingFactory *factory, IWICBitmapFrameDecode *fram
             img = nullptr;
             break;
         }
-        box_row(band.data(), r1 - r0, w, col_from.data(), col_to.data(), tw, img->data + (size_t)i * img->stride);
+        thumb_box_row(band.data(), r1 - r0, w, col_from.data(), col_to.data(), tw, img->data + (size_t)i * img->stride);
     }
     release(converter);
     return img ? upright(img, orientation) : nullptr;  // has_alpha stays 0: thumbnails are only drawn
