@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Rows (or columns) [from, to) of the source that make output cell i, as the box thumbnail takes them.
-inline void thumb_box_range(uint32_t i, uint32_t src_len, uint32_t dst_len, uint32_t *from, uint32_t *to)
+inline void codec_box_range(uint32_t i, uint32_t src_len, uint32_t dst_len, uint32_t *from, uint32_t *to)
 {
     uint32_t a = (uint32_t)((double)i * src_len / dst_len);
     uint32_t b = (uint32_t)((double)(i + 1) * src_len / dst_len);
@@ -16,7 +16,7 @@ inline void thumb_box_range(uint32_t i, uint32_t src_len, uint32_t dst_len, uint
 }
 
 // Averages one band of source rows into one output row.
-inline void thumb_box_row(const uint8_t *band, uint32_t rows, uint32_t w, const uint32_t *col_from,
+inline void codec_box_row(const uint8_t *band, uint32_t rows, uint32_t w, const uint32_t *col_from,
                     const uint32_t *col_to, uint32_t tw, uint8_t *out)
 {
     for (uint32_t j = 0; j < tw; ++j, out += 4) {

@@ -192,12 +192,12 @@ bool read_boxed(DecodeJob *job)
     job->band = (uint8_t *)malloc((size_t)band_rows * w * 4);
     job->cols = (uint32_t *)malloc(sizeof(uint32_t) * 2 * bw);
     if (!job->band || !job->cols) return false;
-    for (uint32_t j = 0; j < bw; ++j) thumb_box_range(j, w, bw, &job->cols[j], &job->cols[bw + j]);
+    for (uint32_t j = 0; j < bw; ++j) codec_box_range(j, w, bw, &job->cols[j], &job->cols[bw + j]);
     for (uint32_t i = 0; i < bh; ++i) {
         uint32_t r0, r1;
-        thumb_box_range(i, h, bh, &r0, &r1);
+        codec_box_range(i, h, bh, &r0, &r1);
         read_into(job, job->band, r0, r1, w * 4);
-        thumb_box_row(job->band, r1 - r0, w, job->cols, job->cols + bw, bw, job->image->data + (size_t)i * bw * 4);
+        codec_box_row(job->band, r1 - r0, w, job->cols, job->cols + bw, bw, job->image->data + (size_t)i * bw * 4);
     }
     return true;
 }

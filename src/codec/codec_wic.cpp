@@ -382,11 +382,11 @@ static Image *thumb_wic(IWICImagingFactory *factory, IWICBitmapFrameDecode *fram
     IWICFormatConverter *converter = nullptr;
     Image *img = SUCCEEDED(convert_to_bgra(factory, frame, &converter)) ? image_new(tw, th) : nullptr;
     std::vector<uint32_t> col_from(tw), col_to(tw);
-    for (uint32_t j = 0; j < tw; ++j) thumb_box_range(j, w, tw, &col_from[j], &col_to[j]);
+    for (uint32_t j = 0; j < tw; ++j) codec_box_range(j, w, tw, &col_from[j], &col_to[j]);
     std::vector<uint8_t> band;
     for (uint32_t i = 0; img && i < th; ++i) {
         uint32_t r0, r1;
-        thumb_box_range(i, h, th, &r0, &r1);
+        codec_box_range(i, h, th, &r0, &r1);
         band.resize((size_t)(r1 - r0) * w * 4);
         WICRect rect = {0, (INT)r0, (INT)w, (INT)(r1 - r0)};
         if (FAILED(converter->CopyPixels(&rect, w * 4, (UINT)band.size(), band.data()))) {
@@ -394,7 +394,7 @@ static Image *thumb_wic(IWICImagingFactory *factory, IWICBitmapFrameDecode *fram
             img = nullptr;
             break;
         }
-        thumb_box_row(band.data(), r1 - r0, w, col_from.data(), col_to.data(), tw, img->data + (size_t)i * img->stride);
+        codec_box_row(band.data(), r1 - r0, w, col_from.data(), col_to.data(), tw, img->data + (size_t)i * img->stride);
     }
     release(converter);
     return img ? upright(img, orientation) : nullptr;  // has_alpha stays 0: thumbnails are only drawn
