@@ -202,8 +202,6 @@ bool read_boxed(DecodeJob *job)
     return true;
 }
 
-
-// Plain C frame: nothing with a destructor lives across setjmp.
 void free_job_buffers(DecodeJob *job)
 {
     free(job->band);
@@ -212,6 +210,7 @@ void free_job_buffers(DecodeJob *job)
     job->cols = nullptr;
 }
 
+// Plain C frame: nothing with a destructor lives across setjmp.
 int decode_raw(DecodeJob *job, uint32_t *width, uint32_t *height)
 {
     jpeg_decompress_struct *cinfo = &job->cinfo;
@@ -248,14 +247,17 @@ int decode_raw(DecodeJob *job, uint32_t *width, uint32_t *height)
     cinfo->scale_denom =
         (unsigned)scale_denominator(cinfo->image_width, cinfo->image_height, job->min_w, job->min_h);
     jpeg_start_decompress(cinfo);
-    // A box average is as good as any filter over three pixels and more; below that
-    // the caller gets the scaled picture for a finer one.
+    // With three or more scaled pixels per thumbnail pixel a box average serves;
+    // below that the caller gets the scaled picture for a finer filter.
     bool boxed = job->box_w && job->box_h && cinfo->output_width >= job->box_w &&
                  cinfo->output_height >= job->box_h &&
                  (cinfo->output_width >= 3 * job->box_w || cinfo->output_height >= 3 * job->box_h);
     job->image = boxed ? image_new(job->box_w, job->box_h) : image_new(cinfo->output_width, cinfo->output_height);
-    bool ok = job->image && (boxed ? read_boxed(job) : (read_into(job, job->image->data, 0, cinfo->output_height,
-                                                                  job->image->stride), true));
+    bool ok = job->image != nullptr;
+    if (ok && boxed)
+        ok = read_boxed(job);
+    else if (ok)
+        read_into(job, job->image->data, 0, cinfo->output_height, job->image->stride);
     // The picture is complete; whatever follows the last row needed does not matter.
     jpeg_destroy_decompress(cinfo);
     free_job_buffers(job);
