@@ -1,7 +1,8 @@
 // libjpeg's system memory layer, in place of its plain malloc one. Large buffers
 // (an optimised encode keeps every coefficient of the picture) are kept after use
-// and handed to the next request of the same size: writing fresh memory costs
-// about 3 ms per MB here, memory already in use almost nothing.
+// and handed to the next request they can hold, also from the next, smaller stage
+// of a compression: writing fresh memory costs about 3 ms per MB here, memory
+// already in use almost nothing.
 #include "codec/codec_jpeg.h"
 #include <cstdlib>
 #include <mutex>
@@ -13,36 +14,62 @@ namespace {
 constexpr size_t kPooledMin = 1u << 20;
 constexpr size_t kPoolMaxBytes = 256u << 20;
 constexpr int kPoolSlots = 6;
+// A kept block serves requests down to a quarter of its size.
+constexpr size_t kMaxWaste = 4;
+// Large blocks carry their capacity in front, as libjpeg frees by requested size.
+constexpr size_t kHeader = 64;
+
+void *large_new(size_t capacity)
+{
+    uint8_t *p = (uint8_t *)malloc(capacity + kHeader);
+    if (!p) return nullptr;
+    *(size_t *)p = capacity;
+    return p + kHeader;
+}
+
+size_t large_capacity(void *block)
+{
+    return *(size_t *)((uint8_t *)block - kHeader);
+}
+
+void large_delete(void *block)
+{
+    free((uint8_t *)block - kHeader);
+}
 
 struct Pooled {
     void *block;
-    size_t size;
+    size_t capacity;
 };
 
 std::mutex g_pool_lock;
 Pooled g_pool[kPoolSlots];  // oldest first
 size_t g_pool_bytes;
 
+// The smallest kept block that holds size without wasting most of itself.
 void *pool_take(size_t size)
 {
     std::lock_guard<std::mutex> hold(g_pool_lock);
+    int best = -1;
     for (int i = 0; i < kPoolSlots; ++i) {
-        if (g_pool[i].block && g_pool[i].size == size) {
-            void *block = g_pool[i].block;
-            g_pool[i] = Pooled{};
-            g_pool_bytes -= size;
-            return block;
-        }
+        const Pooled &p = g_pool[i];
+        if (p.block && p.capacity >= size && p.capacity / kMaxWaste <= size &&
+            (best < 0 || p.capacity < g_pool[best].capacity))
+            best = i;
     }
-    return nullptr;
+    if (best < 0) return nullptr;
+    void *block = g_pool[best].block;
+    g_pool_bytes -= g_pool[best].capacity;
+    g_pool[best] = Pooled{};
+    return block;
 }
 
 void pool_evict_oldest_locked()
 {
     for (int i = 0; i < kPoolSlots; ++i) {
         if (g_pool[i].block) {
-            free(g_pool[i].block);
-            g_pool_bytes -= g_pool[i].size;
+            large_delete(g_pool[i].block);
+            g_pool_bytes -= g_pool[i].capacity;
             for (int j = i; j + 1 < kPoolSlots; ++j) g_pool[j] = g_pool[j + 1];
             g_pool[kPoolSlots - 1] = Pooled{};
             return;
@@ -50,17 +77,18 @@ void pool_evict_oldest_locked()
     }
 }
 
-void pool_put(void *block, size_t size)
+void pool_put(void *block)
 {
-    if (size > kPoolMaxBytes) {
-        free(block);
+    size_t capacity = large_capacity(block);
+    if (capacity > kPoolMaxBytes) {
+        large_delete(block);
         return;
     }
     std::lock_guard<std::mutex> hold(g_pool_lock);
     for (;;) {
         int used = 0;
         for (const Pooled &p : g_pool) used += p.block ? 1 : 0;
-        if (used < kPoolSlots && g_pool_bytes + size <= kPoolMaxBytes) break;
+        if (used < kPoolSlots && g_pool_bytes + capacity <= kPoolMaxBytes) break;
         pool_evict_oldest_locked();
     }
     // Compact towards the front so that the newest sits last.
@@ -68,8 +96,8 @@ void pool_put(void *block, size_t size)
     for (int i = 0; i < kPoolSlots; ++i)
         if (g_pool[i].block) g_pool[n++] = g_pool[i];
     for (int i = n; i < kPoolSlots; ++i) g_pool[i] = Pooled{};
-    g_pool[n] = Pooled{block, size};
-    g_pool_bytes += size;
+    g_pool[n] = Pooled{block, capacity};
+    g_pool_bytes += capacity;
 }
 
 }  // namespace
@@ -78,7 +106,7 @@ void jpeg_release_buffers()
 {
     std::lock_guard<std::mutex> hold(g_pool_lock);
     for (Pooled &p : g_pool) {
-        free(p.block);
+        if (p.block) large_delete(p.block);
         p = Pooled{};
     }
     g_pool_bytes = 0;
@@ -102,17 +130,19 @@ void jpeg_free_small(j_common_ptr, void *object, size_t)
 
 void *jpeg_get_large(j_common_ptr, size_t size)
 {
-    if (size >= kPooledMin)
-        if (void *block = pool_take(size)) return block;
-    return malloc(size);
+    if (size < kPooledMin) return malloc(size);
+    void *block = pool_take(size);
+    return block ? block : large_new(size);
 }
 
+// libjpeg gives back the size it asked for, which tells the two kinds apart.
 void jpeg_free_large(j_common_ptr, void *object, size_t size)
 {
-    if (object && size >= kPooledMin)
-        pool_put(object, size);
-    else
+    if (!object) return;
+    if (size < kPooledMin)
         free(object);
+    else
+        pool_put(object);
 }
 
 size_t jpeg_mem_available(j_common_ptr cinfo, size_t, size_t max_bytes_needed, size_t already_allocated)
