@@ -324,7 +324,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
         refresh_view(app);
-        codec_release_buffers();  // what the next picture did not reuse is not kept idle
+        codec_release_buffers();  // buffers this load did not reuse are not held while the viewer idles
         return;
     }
     app->file_size = 0;
