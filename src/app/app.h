@@ -45,8 +45,8 @@ struct App {
     UINT_PTR play_timer;
 
     Image *image;       // the picture on screen, owned
-    Image *undo_image;  // the picture exactly as loaded, owned
     int32_t undo_pending; // 1 while image is still as loaded and undo_image not yet made
+    Image *undo_image;  // the picture exactly as loaded, owned
     GpBitmap *gp_image; // wraps image's pixels; released before image
 
     HDC back_dc;
