@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compresses each camera photo to 100, 200, 500 and 1024 KB with veldmoor-cli and
 # with jpegoptim --size, and prints bytes against the limit, quality, picture size
-# and times. Usage: scripts/bench-compress.sh [build-dir]
+# and times, then the median time ratios. Usage: scripts/bench-compress.sh [build-dir]
+# (the build dir is any folder holding a veldmoor-cli.exe, to compare two builds).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -13,6 +14,8 @@ if ! command -v jpegoptim >/dev/null; then
 fi
 source scripts/wine-env.sh
 veldmoor_warm_wine >/dev/null 2>&1
+testdata=${VELDMOOR_TESTDATA:-../shared/testdata}
+[ -d "$testdata/camera" ] || { echo "test pictures missing at $testdata"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -51,7 +54,9 @@ EOF
 
 printf '%-24s %7s | %-15s %4s %-10s %6s %6s | %-15s %4s %-10s %6s | %6s %6s\n' \
   photo limit ours q size wall_s in_s jpegoptim q~ size wall_s wall× in×
-for photo in ../shared/testdata/camera/*.jpg; do
+ratios=()
+over=0
+for photo in "$testdata"/camera/*.jpg; do
   name=$(basename "$photo")
   for kb in 100 200 500 1024; do
     limit=$((kb * 1024))
@@ -88,9 +93,13 @@ for photo in ../shared/testdata/camera/*.jpg; do
     fi
     ratio=$(awk -v a="$ours_wall" -v b="$jo_wall" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}')
     ratio_in=$(awk -v a="$ours_in" -v b="$jo_wall" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}')
+    ratios+=("$ratio")
+    case "$ours" in */ok|*/missed) ;; *) over=$((over + 1)) ;; esac
     printf '%-24s %7d | %-15s %4s %-10s %6s %6s | %-15s %4s %-10s %6s | %6s %6s\n' \
       "$name" "$limit" "$ours" "$(field quality)" "$(field size)" "$ours_wall" "$ours_in" \
       "$jo" "$jo_q" "$jo_size" "$jo_wall" "$ratio" "$ratio_in"
   done
 done
+median=$(printf '%s\n' "${ratios[@]}" | sort -n | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}')
+echo "median wall time ours / jpegoptim: $median over ${#ratios[@]} runs; ours over the limit or failed: $over"
 echo "wall_s: whole process (ours under wine, including start-up and decoding); in_s: compress_run alone."

@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "files/files.h"
 #include "shell/modal.h"
+#include "view/canvas.h"
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
@@ -146,9 +147,9 @@ TEST_F(MainWindow, LoadingAPictureFillsRecordQueueAndTitle)
     ASSERT_NE(g_app.image, nullptr);
     EXPECT_EQ(g_app.image->width, 1800u);
     EXPECT_EQ(g_app.image->height, 1200u);
-    ASSERT_NE(g_app.undo_image, nullptr);
-    EXPECT_NE(g_app.undo_image, g_app.image);
-    EXPECT_EQ(0, memcmp(g_app.undo_image->data, g_app.image->data, (size_t)g_app.image->stride * 1200));
+    // The undo copy waits for the first edit; until then the picture is its own original.
+    EXPECT_EQ(g_app.undo_image, nullptr);
+    EXPECT_EQ(app_loaded_picture(&g_app), g_app.image);
     EXPECT_NE(g_app.gp_image, nullptr);
     EXPECT_STREQ(g_app.file_name, L"Landscape_1.jpg");
     EXPECT_STREQ(g_app.file_path, path.c_str());
@@ -160,6 +161,40 @@ TEST_F(MainWindow, LoadingAPictureFillsRecordQueueAndTitle)
     EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[g_app.queue_index]), L"Landscape_1.jpg");
     EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
     EXPECT_EQ(g_box_count, 0);
+}
+
+TEST_F(MainWindow, UndoCopyIsMadeBeforeTheFirstEditAndKeepsTheLoadedPicture)
+{
+    NEEDS_TESTDATA();
+    EXPECT_EQ(app_prepare_edit(&g_app), 0);  // no picture
+    EXPECT_EQ(app_loaded_picture(&g_app), nullptr);
+    app_load(&g_app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    ASSERT_NE(g_app.image, nullptr);
+    const size_t bytes = (size_t)g_app.image->stride * g_app.image->height;
+    std::vector<uint8_t> loaded(g_app.image->data, g_app.image->data + bytes);
+
+    ASSERT_EQ(app_prepare_edit(&g_app), 1);
+    ASSERT_NE(g_app.undo_image, nullptr);
+    EXPECT_NE(g_app.undo_image, g_app.image);
+    // An edit (a turn, as the rotate command does it) leaves the copy as loaded.
+    Image *turned = image_transform(g_app.image, 6);
+    Image *undo = g_app.undo_image;
+    canvas_release_gp(&g_app);
+    image_free(g_app.image);
+    g_app.image = turned;
+    canvas_sync_gp(&g_app);
+    EXPECT_EQ(app_prepare_edit(&g_app), 1);
+    EXPECT_EQ(g_app.undo_image, undo);  // made once only
+    ASSERT_EQ(app_loaded_picture(&g_app), undo);
+    EXPECT_EQ(0, memcmp(undo->data, loaded.data(), bytes));
+
+    // A new load starts over without a copy.
+    app_load_no_queue(&g_app, testdata_path(L"orientation/Landscape_2.jpg").c_str());
+    EXPECT_EQ(g_app.undo_image, nullptr);
+    EXPECT_EQ(app_loaded_picture(&g_app), g_app.image);
+    app_load_no_queue(&g_app, L"");
+    EXPECT_EQ(app_loaded_picture(&g_app), nullptr);
+    EXPECT_EQ(app_prepare_edit(&g_app), 0);
 }
 
 TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)

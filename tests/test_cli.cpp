@@ -147,6 +147,29 @@ TEST(CliEngine, ResizeThumbAndExifWorkFromOutside)
     temp_dir_remove(dir);
 }
 
+TEST(CliEngine, TimeOptionAddsTheDecodeMilliseconds)
+{
+    std::wstring dir = temp_dir_create(L"clitime");
+    std::wstring jpg = dir + L"\\timed.jpg", thumb = dir + L"\\timed.png";
+    Image *img = make_gradient(400, 300, false);
+    WCHAR err[600];
+    ASSERT_TRUE(codec_save(img, jpg.c_str(), 90, nullptr, err, 600)) << err;
+    image_free(img);
+    double ms = -1;
+    CliRun r = run_cli(L"info " + in_quotes(jpg) + L" --time");
+    EXPECT_EQ(r.code, 0u) << r.err;
+    EXPECT_EQ(sscanf(r.out.c_str(), "400x300 alpha=0 ms=%lf\n", &ms), 1) << r.out;
+    EXPECT_GE(ms, 0.0);
+    int bytes = 0;
+    ms = -1;
+    r = run_cli(L"thumb " + in_quotes(jpg) + L" " + in_quotes(thumb) + L" --time");
+    EXPECT_EQ(r.code, 0u) << r.err;
+    EXPECT_EQ(sscanf(r.out.c_str(), "%d ms=%lf\n", &bytes, &ms), 2) << r.out;
+    EXPECT_EQ((size_t)bytes, read_file_bytes(thumb).size());
+    EXPECT_GE(ms, 0.0);
+    temp_dir_remove(dir);
+}
+
 TEST(CliEngine, QueueListsTheFolderInNaturalOrder)
 {
     NEEDS_TESTDATA();

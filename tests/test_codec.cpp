@@ -1,12 +1,18 @@
 // Loading, thumbnails, encoding and saving through the codec front end.
+#define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32
 #include <gtest/gtest.h>
 #include "codec/codec.h"
+#include "codec/codec_probe.h"
 #include "support/codec_fixture.h"
 #include "support/test_support.h"
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <psapi.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -401,6 +407,321 @@ TEST_F(Codec, SaveErrorsForMissingFoldersAndNullPictures)
     EXPECT_STREQ(err, L"系统图像组件(WIC)不可用。");
     EXPECT_FALSE(codec_encode_mem(img, L".png", 90, nullptr, nullptr, err, kCap));
     image_free(img);
+}
+
+// JPEG variants written with libjpeg itself: four quadrants red, green, blue, white.
+struct JpegVariant {
+    const char *name;
+    J_COLOR_SPACE stored;  // JCS_YCbCr, JCS_GRAYSCALE, JCS_CMYK or JCS_YCCK
+    bool progressive;
+    int restart_rows;
+    bool arithmetic;
+};
+
+constexpr JpegVariant kJpegVariants[] = {
+    {"baseline", JCS_YCbCr, false, 0, false},   {"gray", JCS_GRAYSCALE, false, 0, false},
+    {"progressive", JCS_YCbCr, true, 0, false}, {"restarts", JCS_YCbCr, false, 1, false},
+    {"arithmetic", JCS_YCbCr, false, 0, true},  {"progressive arithmetic", JCS_YCbCr, true, 2, true},
+    {"adobe cmyk", JCS_CMYK, false, 0, false},  {"adobe ycck", JCS_YCCK, true, 0, false},
+};
+
+constexpr uint8_t kQuadrantRgb[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+
+int quadrant(uint32_t x, uint32_t y, uint32_t w, uint32_t h)
+{
+    return (y >= h / 2) * 2 + (x >= w / 2);
+}
+
+std::vector<uint8_t> variant_bytes(const JpegVariant &v, uint32_t w, uint32_t h)
+{
+    bool gray = v.stored == JCS_GRAYSCALE, cmyk = v.stored == JCS_CMYK || v.stored == JCS_YCCK;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = w;
+    cinfo.image_height = h;
+    cinfo.input_components = gray ? 1 : cmyk ? 4 : 3;
+    cinfo.in_color_space = gray ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, v.stored);  // CMYK and YCCK get Adobe's marker
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (v.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = v.restart_rows;
+    cinfo.arith_code = v.arithmetic;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row((size_t)w * 4);
+    while (cinfo.next_scanline < h) {
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t *rgb = kQuadrantRgb[quadrant(x, cinfo.next_scanline, w, h)];
+            // Adobe stores ink inverted: without black ink the CMYK bytes are R, G, B, 255.
+            const uint8_t px[4] = {rgb[0], rgb[1], rgb[2], 255};
+            if (gray)
+                row[x] = (uint8_t)(rgb[0] * 0.299 + rgb[1] * 0.587 + rgb[2] * 0.114 + 0.5);
+            else
+                memcpy(&row[x * (cmyk ? 4 : 3)], px, cmyk ? 4 : 3);
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<uint8_t> bytes(out, out + size);
+    free(out);
+    return bytes;
+}
+
+TEST_F(Codec, JpegVariantsLoadWithTheirSizeAndColours)
+{
+    for (const JpegVariant &v : kJpegVariants) {
+        SCOPED_TRACE(v.name);
+        std::wstring path = file(L"variant.jpg");
+        std::vector<uint8_t> bytes = variant_bytes(v, 64, 48);
+        ASSERT_TRUE(write_file_bytes(path, bytes.data(), bytes.size()));
+        WCHAR err[kCap];
+        Image *img = codec_load(path.c_str(), err, kCap);
+        ASSERT_NE(img, nullptr) << err;
+        EXPECT_EQ(img->width, 64u);
+        EXPECT_EQ(img->height, 48u);
+        EXPECT_EQ(img->has_alpha, 0);
+        for (int q = 0; q < 4; ++q) {
+            uint32_t x = (q & 1) ? 48 : 16, y = (q & 2) ? 36 : 12;
+            const uint8_t *p = img->data + (size_t)y * img->stride + x * 4;
+            const uint8_t *rgb = kQuadrantRgb[q];
+            int expect_r = rgb[0], expect_g = rgb[1], expect_b = rgb[2];
+            if (v.stored == JCS_GRAYSCALE)
+                expect_r = expect_g = expect_b = (int)(rgb[0] * 0.299 + rgb[1] * 0.587 + rgb[2] * 0.114 + 0.5);
+            EXPECT_NEAR(p[2], expect_r, 8) << q;
+            EXPECT_NEAR(p[1], expect_g, 8) << q;
+            EXPECT_NEAR(p[0], expect_b, 8) << q;
+            EXPECT_EQ(p[3], 255);
+        }
+        image_free(img);
+    }
+}
+
+// A 1-pixel checkerboard reduced tenfold is an even grey, never black or white.
+TEST_F(Codec, ThumbnailsOfAFineCheckerboardAreGrey)
+{
+    Image *board = image_new(960, 640);
+    for (uint32_t y = 0; y < 640; ++y)
+        for (uint32_t x = 0; x < 960; ++x) {
+            uint8_t v = ((x + y) & 1) ? 255 : 0;
+            uint8_t *p = board->data + (size_t)y * board->stride + x * 4;
+            p[0] = p[1] = p[2] = v;
+            p[3] = 255;
+        }
+    WCHAR err[kCap];
+    ASSERT_TRUE(codec_save(board, file(L"board.png").c_str(), 90, nullptr, err, kCap)) << err;
+    ASSERT_TRUE(codec_save(board, file(L"board.jpg").c_str(), 100, nullptr, err, kCap)) << err;
+    image_free(board);
+    for (const wchar_t *name : {L"board.png", L"board.jpg"}) {
+        Image *t = codec_load_thumb(file(name).c_str(), 96, err, kCap);
+        ASSERT_NE(t, nullptr) << err;
+        EXPECT_EQ(t->width, 96u);
+        EXPECT_EQ(t->height, 64u);
+        int lo = 255, hi = 0;
+        for (size_t i = 0; i < (size_t)t->width * t->height; ++i)
+            for (int c = 0; c < 3; ++c) {
+                lo = std::min(lo, (int)t->data[i * 4 + c]);
+                hi = std::max(hi, (int)t->data[i * 4 + c]);
+            }
+        EXPECT_GE(lo, 112) << name;
+        EXPECT_LE(hi, 143) << name;
+        image_free(t);
+    }
+}
+
+// Big photos reduce in the DCT domain; the thumbnail matches one made from the full picture.
+TEST_F(Codec, ScaledJpegThumbnailMatchesTheFullDecode)
+{
+    NEEDS_TESTDATA();
+    WCHAR err[kCap];
+    for (const wchar_t *name : {L"camera/iphone6.jpg", L"camera/canon_sx60_orient6.jpg"}) {
+        std::wstring path = testdata_path(name);
+        Image *full = codec_load(path.c_str(), err, kCap);
+        ASSERT_NE(full, nullptr) << err;
+        Image *reference = image_thumb(full, 96);
+        image_free(full);
+        Image *t = codec_load_thumb(path.c_str(), 96, err, kCap);
+        ASSERT_NE(t, nullptr) << err;
+        ASSERT_EQ(t->width, reference->width);
+        ASSERT_EQ(t->height, reference->height);
+        EXPECT_LT(mean_abs_diff(t, reference), 4.0) << name;
+        image_free(t);
+        image_free(reference);
+    }
+}
+
+// Oversized headers, built from real small files of each format.
+void put(std::vector<uint8_t> &b, size_t at, uint32_t v, int n, bool big)
+{
+    for (int i = 0; i < n; ++i) b[at + (big ? n - 1 - i : i)] = (uint8_t)(v >> (8 * i));
+}
+
+std::vector<uint8_t> encoded(const wchar_t *ext)
+{
+    Image *img = make_gradient(16, 16, false);
+    Blob blob = {};
+    WCHAR err[kCap];
+    EXPECT_TRUE(codec_encode_mem(img, ext, 90, nullptr, &blob, err, kCap)) << err;
+    std::vector<uint8_t> bytes(blob.data, blob.data + blob.size);
+    blob_free(&blob);
+    image_free(img);
+    return bytes;
+}
+
+std::vector<uint8_t> jpeg_declaring(uint32_t w, uint32_t h, bool progressive)
+{
+    std::vector<uint8_t> b = progressive ? variant_bytes(kJpegVariants[2], 16, 16) : encoded(L".jpg");
+    for (size_t i = 2; i + 9 < b.size(); i += 2 + (b[i + 2] << 8 | b[i + 3]))
+        if (b[i + 1] == 0xC0 || b[i + 1] == 0xC2) {
+            put(b, i + 5, h, 2, true);
+            put(b, i + 7, w, 2, true);
+            break;
+        }
+    return b;
+}
+
+std::vector<uint8_t> png_declaring(uint32_t w, uint32_t h)
+{
+    std::vector<uint8_t> b = encoded(L".png");
+    put(b, 16, w, 4, true);
+    put(b, 20, h, 4, true);
+    uint32_t crc = 0xFFFFFFFFu;  // over the IHDR type and data, as a decoder checks it
+    for (size_t i = 12; i < 29; ++i) {
+        crc ^= b[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    put(b, 29, ~crc, 4, true);
+    return b;
+}
+
+// The logical screen and the first frame both declare the size.
+std::vector<uint8_t> gif_declaring(uint32_t w, uint32_t h)
+{
+    std::vector<uint8_t> b = encoded(L".gif");
+    put(b, 6, w, 2, false);
+    put(b, 8, h, 2, false);
+    size_t i = 13 + (b[10] & 0x80 ? 3u << ((b[10] & 7) + 1) : 0);
+    while (i + 9 < b.size() && b[i] == 0x21) {  // extensions: introducer, label, sub-blocks
+        for (i += 2; i < b.size() && b[i]; i += 1 + b[i]) {}
+        ++i;
+    }
+    put(b, i + 5, w, 2, false);
+    put(b, i + 7, h, 2, false);
+    return b;
+}
+
+// A small GIF with a second frame of w x h placed before its trailer.
+std::vector<uint8_t> gif_second_frame(uint32_t w, uint32_t h)
+{
+    std::vector<uint8_t> b = encoded(L".gif");
+    const uint8_t frame[] = {0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0x44, 0};
+    b.insert(b.end() - 1, frame, frame + sizeof frame);
+    put(b, b.size() - 1 - sizeof frame + 5, w, 2, false);
+    put(b, b.size() - 1 - sizeof frame + 7, h, 2, false);
+    return b;
+}
+
+// 38 bytes of lossless WebP: 14 bits each for width - 1 and height - 1.
+std::vector<uint8_t> webp_declaring(uint32_t w, uint32_t h)
+{
+    std::vector<uint8_t> b(38, 0);
+    memcpy(&b[0], "RIFF\x1e\0\0\0WEBPVP8L\x12\0\0\0\x2f", 21);
+    put(b, 21, (w - 1) | (h - 1) << 14, 4, false);
+    return b;
+}
+
+// An RGB TIFF header whose single tile is declared tile_w x tile_h.
+std::vector<uint8_t> tiff_with_tiles(uint32_t w, uint32_t h, uint32_t tile_w, uint32_t tile_h)
+{
+    const uint32_t entries[][3] = {{256, 4, w},      {257, 4, h},      {258, 3, 8},   {259, 3, 1},  {262, 3, 2},
+                                   {277, 3, 3},      {322, 4, tile_w}, {323, 4, tile_h}, {324, 4, 200}, {325, 4, 64}};
+    std::vector<uint8_t> b(264, 0);
+    memcpy(&b[0], "II*\0\x08\0\0\0", 8);
+    put(b, 8, (uint32_t)std::size(entries), 2, false);
+    for (size_t i = 0; i < std::size(entries); ++i) {
+        put(b, 10 + 12 * i, entries[i][0], 2, false);
+        put(b, 12 + 12 * i, entries[i][1], 2, false);
+        put(b, 14 + 12 * i, 1, 4, false);
+        put(b, 18 + 12 * i, entries[i][2], entries[i][1] == 3 ? 2 : 4, false);
+    }
+    return b;
+}
+
+std::wstring no_memory(uint32_t w, uint32_t h)
+{
+    WCHAR text[200];
+    swprintf(text, 200, L"内存不足，无法载入这张 %u×%u 的图片。\n\n请先把它缩小一点再试。", w, h);
+    return text;
+}
+
+// Refused before any decoder allocates: the whole test process stays small
+// (each test runs in a process of its own).
+TEST_F(Codec, OversizedHeadersAreRefusedBeforeDecoding)
+{
+    const struct {
+        const wchar_t *name;
+        std::vector<uint8_t> bytes;
+        std::wstring message;
+    } bombs[] = {
+        {L"huge.jpg", jpeg_declaring(30000, 30000, false), no_memory(30000, 30000)},
+        {L"huge_progressive.jpg", jpeg_declaring(30000, 30000, true), no_memory(30000, 30000)},
+        {L"wrapping.jpg", jpeg_declaring(65500, 21858, false), no_memory(65500, 21858)},
+        {L"huge.png", png_declaring(30000, 30000), no_memory(30000, 30000)},
+        {L"wrapping.png", png_declaring(65536, 16384), no_memory(65536, 16384)},
+        {L"png_inside.jpg", png_declaring(30000, 30000), no_memory(30000, 30000)},
+        {L"huge.gif", gif_declaring(30000, 30000), no_memory(30000, 30000)},
+        {L"huge.webp", webp_declaring(16384, 16384), L"内存不足，无法载入这张 16384×16384 的图片。"},
+        {L"tiles.tif", tiff_with_tiles(1000, 1000, 65536, 65536),
+         L"「tiles.tif」不是有效的图片，或者文件已经损坏。\n\n（错误码 0x88982F60）"},
+    };
+    for (const auto &b : bombs) {
+        ASSERT_TRUE(write_file_bytes(file(b.name), b.bytes.data(), b.bytes.size()));
+        EXPECT_EQ(load_error(file(b.name)), b.message);
+        WCHAR err[kCap];
+        EXPECT_EQ(codec_load_thumb(file(b.name).c_str(), 96, err, kCap), nullptr);
+        EXPECT_EQ(std::wstring(err), b.message);
+    }
+    PROCESS_MEMORY_COUNTERS counters = {sizeof counters};
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters));
+    EXPECT_LT(counters.PeakWorkingSetSize, 100u << 20);
+}
+
+TEST(CodecProbe, ReadsDeclaredSizesAndJudgesThem)
+{
+    const struct {
+        std::vector<uint8_t> bytes;
+        ProbeFormat format;
+        ProbeVerdict verdict;
+        uint32_t w, h;
+    } cases[] = {
+        {jpeg_declaring(6000, 4000, false), kProbeJpeg, kProbeFine, 6000, 4000},
+        {jpeg_declaring(10000, 10000, true), kProbeJpeg, kProbeFine, 10000, 10000},  // exactly at the limit
+        {jpeg_declaring(10000, 10001, true), kProbeJpeg, kProbeTooLarge, 10000, 10001},
+        {png_declaring(4000, 3000), kProbePng, kProbeFine, 4000, 3000},
+        {gif_declaring(640, 480), kProbeGif, kProbeFine, 640, 480},
+        {gif_second_frame(30000, 30000), kProbeGif, kProbeTooLarge, 30000, 30000},
+        {webp_declaring(100, 50), kProbeWebp, kProbeFine, 100, 50},
+        {tiff_with_tiles(1000, 1000, 256, 256), kProbeTiff, kProbeFine, 1000, 1000},
+        {tiff_with_tiles(1000, 1000, 65536, 16384), kProbeTiff, kProbeDamaged, 1000, 1000},
+        {std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}, kProbeUnknown, kProbeFine, 0, 0},
+    };
+    for (const auto &c : cases) {
+        ProbeResult r = codec_probe_bytes(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(r.format, c.format);
+        EXPECT_EQ(r.verdict, c.verdict) << c.w << "x" << c.h;
+        EXPECT_EQ(r.width, c.w);
+        EXPECT_EQ(r.height, c.h);
+    }
+    // Cut anywhere, a header is judged on what is there and never read past its end.
+    std::vector<uint8_t> tiff = tiff_with_tiles(1000, 1000, 65536, 65536);
+    for (size_t n = 0; n < tiff.size(); n += 7)  // the tile length entry ends at byte 106
+        EXPECT_EQ(codec_probe_bytes(tiff.data(), n).verdict, n >= 106 ? kProbeDamaged : kProbeFine) << n;
 }
 
 TEST(CodecExtensions, SupportedListIgnoresCase)

@@ -304,6 +304,61 @@ TEST_F(Compress, RealPhotosEndAtOrUnderTheLimit)
     }
 }
 
+// Trials reuse the encoder's large buffers from the trial before; each must still
+// have the bytes of a fresh encode of the same picture at the same quality.
+TEST_F(Compress, TrialsWithReusedBuffersMatchFreshEncodes)
+{
+    Image *noise = image_new(1600, 1200);
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < (size_t)noise->stride * noise->height; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise->data[i] = (i & 3) == 3 ? 255 : (uint8_t)(((seed >> 16) & 0x7F) + (i / noise->stride) / 10);
+    }
+    struct Seen {
+        int quality;
+        uint32_t w, h;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Seen> seen;
+    compress_set_trial_hook(
+        [](const CompressTrial *t, void *ctx) {
+            ((std::vector<Seen> *)ctx)
+                ->push_back({t->quality, t->width, t->height, std::vector<uint8_t>(t->data, t->data + t->bytes)});
+        },
+        &seen);
+    ASSERT_TRUE(run(noise, L".jpg", 150)) << err_;
+    ASSERT_EQ(result_.downscaled, 1);  // several stages, pictures of several sizes
+    ASSERT_GE(seen.size(), 8u);
+    // Whatever was encoded ahead on another core, the trials come in the order of
+    // the binary search, stage by stage.
+    int lo = 30, hi = 95;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (i > 0 && (seen[i].w != seen[i - 1].w || lo > hi)) lo = 30, hi = 95;
+        int mid = lo + ((hi - lo) >> 1);
+        EXPECT_EQ(seen[i].quality, mid) << i;
+        if (seen[i].bytes.size() <= 150u * 1024)
+            lo = mid + 1;
+        else
+            hi = mid - 1;
+    }
+    const Image *p = noise;
+    Image *smaller = nullptr;
+    for (const Seen &s : seen) {
+        if (s.w != p->width || s.h != p->height) {  // the next stage's picture, made as the run makes it
+            Image *next = image_resize(p, (int)s.w, (int)s.h, kFilterLanczos3);
+            image_free(smaller);
+            p = smaller = next;
+        }
+        codec_release_buffers();
+        Blob fresh = {};
+        ASSERT_TRUE(codec_encode_mem(p, L".jpg", s.quality, nullptr, &fresh, err_, kCap)) << err_;
+        EXPECT_TRUE(s.bytes == std::vector<uint8_t>(fresh.data, fresh.data + fresh.size)) << s.quality << " " << s.w;
+        blob_free(&fresh);
+    }
+    image_free(smaller);
+    image_free(noise);
+}
+
 TEST_F(Compress, NullArgumentsFailWithoutAMessage)
 {
     Image *img = make_gradient(8, 8, false);

@@ -47,6 +47,25 @@ TEST(ImageNew, SizeLimitsAndZeroedPixels)
     image_free(nullptr);
 }
 
+// Large pixel buffers are reused once freed: a picture of the same byte size,
+// whatever its shape, still starts all zero.
+TEST(ImageNew, ReusedBuffersStartZeroed)
+{
+    Image *first = image_new(3000, 2000);
+    ASSERT_NE(first, nullptr);
+    memset(first->data, 0xAB, (size_t)first->stride * first->height);
+    first->has_alpha = 1;
+    image_free(first);
+    Image *turned = image_new(2000, 3000);
+    ASSERT_NE(turned, nullptr);
+    EXPECT_EQ(turned->has_alpha, 0);
+    size_t bytes = (size_t)turned->stride * turned->height, nonzero = 0;
+    for (size_t i = 0; i < bytes; ++i) nonzero += turned->data[i] != 0;
+    EXPECT_EQ(nonzero, 0u);
+    image_free(turned);
+    image_release_buffers();
+}
+
 TEST(ImageAlpha, DetectAndFlatten)
 {
     Image *img = coordinates(4, 4);

@@ -97,6 +97,7 @@ struct App {
     int32_t thumb_budget_on, thumb_budget, thumb_pending;
 
     Image *image;       // the picture on screen, owned
+    int32_t undo_pending; // 1 while image is still as loaded and undo_image not yet made
     Image *undo_image;  // the picture exactly as loaded, owned
     double zoom;
     int32_t fit_mode;
@@ -157,6 +158,12 @@ void app_load_no_queue(App *app, const WCHAR *path);
 int32_t file_bytes(const WCHAR *path);
 void app_browse_hint(App *app);
 void app_release_picture(App *app);
+// The undo copy is made just before the first edit, not at load: call this before
+// rotating or cropping. Returns 1 when an undo copy exists afterwards.
+int app_prepare_edit(App *app);
+// The picture as loaded (what undo returns to): the undo copy, or the picture
+// itself while it is unedited; null when there is none.
+const Image *app_loaded_picture(const App *app);
 int app_main(HINSTANCE instance);
 
 // Hand-over between instances.

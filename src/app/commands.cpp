@@ -97,6 +97,7 @@ void do_rotate(App *app, int direction)
         ui_set_status(app, L"%s", L"内存不足，旋转失败");
         return;
     }
+    app_prepare_edit(app);
     Image *old = app->image;
     app->image = turned;
     canvas_sync_gp(app);

@@ -183,6 +183,7 @@ void app_release_picture(App *app)
     app->image = nullptr;
     image_free(app->undo_image);
     app->undo_image = nullptr;
+    app->undo_pending = 0;
 }
 
 void app_on_destroy(App *app)
@@ -275,13 +276,14 @@ void app_load_no_queue(App *app, const WCHAR *path)
     copy_path(app->file_path, path);
     if (img) {
         app->image = img;
-        app->undo_image = image_clone(img);
+        app->undo_pending = 1;  // copied by app_prepare_edit before the first edit
         crop_clear(app);
         app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         canvas_sync_gp(app);
         canvas_reset(app);
         panel_rebuild(app);
         refresh_view(app);
+        codec_release_buffers();  // buffers this load did not reuse are not held while the viewer idles
         return;
     }
     app->file_size = 0;

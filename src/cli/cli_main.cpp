@@ -70,13 +70,30 @@ static int int_option(const CliArgs &a, const WCHAR *name, int fallback)
 }
 
 static int usage();
+static double ms_since(const LARGE_INTEGER &t0)
+{
+    LARGE_INTEGER t1, freq;
+    QueryPerformanceCounter(&t1);
+    QueryPerformanceFrequency(&freq);
+    return (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart;
+}
+
+static void out_time(const CliArgs &a, double ms)
+{
+    if (flag(a, L"--time")) out(L" ms=%.1f", ms);
+    out(L"\n");
+}
 
 static int cmd_info(const CliArgs &a)
 {
     WCHAR err[kErrCap];
+    LARGE_INTEGER t0;
+    QueryPerformanceCounter(&t0);
     Image *img = codec_load(a.argv[2], err, kErrCap);
+    double ms = ms_since(t0);
     if (!img) return fail(err);
-    out(L"%ux%u alpha=%d\n", img->width, img->height, img->has_alpha);
+    out(L"%ux%u alpha=%d", img->width, img->height, img->has_alpha);
+    out_time(a, ms);
     image_free(img);
     return 0;
 }
@@ -126,11 +143,19 @@ static int cmd_resize(const CliArgs &a)
 static int cmd_thumb(const CliArgs &a)
 {
     WCHAR err[kErrCap];
+    LARGE_INTEGER t0;
+    QueryPerformanceCounter(&t0);
     Image *img = codec_load_thumb(a.argv[2], (uint32_t)int_option(a, L"--max", 96), err, kErrCap);
+    double ms = ms_since(t0);
     if (!img) return fail(err);
-    int rc = save_and_report(img, a.argv[3], 90, nullptr);
+    if (!codec_save(img, a.argv[3], 90, nullptr, err, kErrCap)) {
+        image_free(img);
+        return fail(err);
+    }
+    out(L"%d", file_bytes(a.argv[3]));
+    out_time(a, ms);
     image_free(img);
-    return rc;
+    return 0;
 }
 
 static int cmd_queue(const CliArgs &a)
@@ -478,11 +503,11 @@ struct CliCommand {
 };
 
 static constexpr CliCommand kCommands[] = {
-    {L"info", 1, cmd_info, L"info FILE                      size and transparency of the picture as loaded"},
+    {L"info", 1, cmd_info, L"info FILE [--time]             size and transparency of the picture as loaded"},
     {L"convert", 2, cmd_convert, L"convert IN OUT [--quality Q]   re-encode by OUT's extension; prints bytes written"},
     {L"exif", 1, cmd_exif, L"exif FILE                      carried EXIF items of a JPEG, TAG=VALUE"},
     {L"resize", 2, cmd_resize, L"resize IN OUT --size WxH [--filter 0-4]"},
-    {L"thumb", 2, cmd_thumb, L"thumb IN OUT [--max N]         thumbnail through the decoder's scaler"},
+    {L"thumb", 2, cmd_thumb, L"thumb IN OUT [--max N] [--time] thumbnail as the strip makes it"},
     {L"queue", 1, cmd_queue, L"queue FILE                     the folder queue in order, current marked *"},
     {L"compress", 2, cmd_compress, L"compress IN OUT --kb N [--no-shrink] [--min-side N] [--time]"},
     {L"batch", 0, cmd_batch,

@@ -12,6 +12,9 @@ struct Blob {
 
 IWICImagingFactory *codec_factory();
 void codec_shutdown();
+// Frees the large buffers kept for reuse between decodes and encodes; for the end
+// of a compression run and idle moments. codec_shutdown does it too.
+void codec_release_buffers();
 int codec_ext_supported(const WCHAR *path);
 
 Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap);

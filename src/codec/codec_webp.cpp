@@ -46,22 +46,26 @@ Image *webp_load(const WCHAR *path, WCHAR *err, int err_cap)
         set_err(err, err_cap, L"无法读取「%s」。\n\n文件可能正被其它程序占用，或者没有访问权限。", codec_file_part(path));
         return nullptr;
     }
-    int w = 0, h = 0;
-    uint8_t *pixels = WebPDecodeBGRA(file, size, &w, &h);
-    free(file);
-    if (!pixels || w <= 0 || h <= 0) {
-        WebPFree(pixels);
-        set_err(err, err_cap, L"「%s」不是有效的 WebP 图片，或者文件已经损坏。", codec_file_part(path));
-        return nullptr;
-    }
-    Image *img = image_new((uint32_t)w, (uint32_t)h);
-    if (!img) {
-        WebPFree(pixels);
+    // The declared size is judged before anything is allocated for it, and the
+    // pixels are decoded straight into the picture.
+    WebPBitstreamFeatures features;
+    bool readable = WebPGetFeatures(file, size, &features) == VP8_STATUS_OK && features.width > 0 &&
+                    features.height > 0;
+    int w = readable ? features.width : 0, h = readable ? features.height : 0;
+    Image *img = readable ? image_new((uint32_t)w, (uint32_t)h) : nullptr;
+    if (readable && !img) {
+        free(file);
         set_err(err, err_cap, L"内存不足，无法载入这张 %d×%d 的图片。", w, h);
         return nullptr;
     }
-    memcpy(img->data, pixels, (size_t)w * h * 4);
-    WebPFree(pixels);
+    bool decoded = img && WebPDecodeBGRAInto(file, size, img->data, (size_t)img->stride * img->height,
+                                             (int)img->stride) != nullptr;
+    free(file);
+    if (!decoded) {
+        image_free(img);
+        set_err(err, err_cap, L"「%s」不是有效的 WebP 图片，或者文件已经损坏。", codec_file_part(path));
+        return nullptr;
+    }
     image_detect_alpha(img);
     return img;
 }

@@ -1,8 +1,12 @@
-// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG encoding to libjpeg-turbo.
+// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG to libjpeg-turbo.
+// Every header is judged before a decoder sees the file.
 #include "codec/codec.h"
+#include "codec/codec_box.h"
 #include "codec/codec_jpeg.h"
+#include "codec/codec_probe.h"
 #include "codec/codec_webp.h"
 #include "codec/exif.h"
+#include "image/resize.h"
 #include <shlwapi.h>
 #include <cstdarg>
 #include <cstdlib>
@@ -124,8 +128,15 @@ IWICImagingFactory *codec_factory()
     return factory;
 }
 
+void codec_release_buffers()
+{
+    jpeg_release_buffers();
+    image_release_buffers();
+}
+
 void codec_shutdown()
 {
+    codec_release_buffers();
     IWICImagingFactory *factory =
         (IWICImagingFactory *)InterlockedExchangePointer((void *volatile *)&g_wic, nullptr);
     if (factory) factory->Release();
@@ -186,6 +197,31 @@ static int read_exif_orientation(IWICBitmapDecoder *decoder, const WCHAR *path)
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
+static int file_orientation(const WCHAR *path)
+{
+    int orientation = exif_read_orientation(path);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+static void set_no_memory(WCHAR *err, int err_cap, uint32_t w, uint32_t h)
+{
+    set_err(err, err_cap, L"内存不足，无法载入这张 %u×%u 的图片。\n\n请先把它缩小一点再试。", w, h);
+}
+
+// False (with the message) when the header alone condemns the file.
+static bool header_allows(const ProbeResult &probe, const WCHAR *path, WCHAR *err, int err_cap)
+{
+    if (probe.verdict == kProbeTooLarge) {
+        set_no_memory(err, err_cap, probe.width, probe.height);
+        return false;
+    }
+    if (probe.verdict == kProbeDamaged) {
+        describe_load_error(WINCODEC_ERR_BADIMAGE, path, err, err_cap);
+        return false;
+    }
+    return true;
+}
+
 static IWICImagingFactory *factory_for_reading(WCHAR *err, int err_cap)
 {
     IWICImagingFactory *factory = codec_factory();
@@ -233,7 +269,7 @@ static Image *copy_source(IWICBitmapSource *source, const WCHAR *path, WCHAR *er
     }
     Image *img = image_new(w, h);
     if (!img) {
-        set_err(err, err_cap, L"内存不足，无法载入这张 %u×%u 的图片。\n\n请先把它缩小一点再试。", w, h);
+        set_no_memory(err, err_cap, w, h);
         return nullptr;
     }
     HRESULT hr = source->CopyPixels(nullptr, img->stride, img->stride * img->height, img->data);
@@ -245,11 +281,34 @@ static Image *copy_source(IWICBitmapSource *source, const WCHAR *path, WCHAR *er
     return img;
 }
 
+// JPEG content through libjpeg-turbo. *handled stays false when WIC should try
+// instead (a stream libjpeg refuses or one cut short: WIC words those as before).
+static Image *load_jpeg(const WCHAR *path, WCHAR *err, int err_cap, bool *handled)
+{
+    JpegDecoded d;
+    JpegDecodeStatus status = jpeg_decode_file(path, 0, 0, &d);
+    *handled = true;
+    switch (status) {
+    case kJpegDecoded: return upright(d.image, file_orientation(path));
+    case kJpegTooLarge:
+    case kJpegNoMemory: set_no_memory(err, err_cap, d.width, d.height); return nullptr;
+    case kJpegDamaged: describe_load_error(WINCODEC_ERR_BADIMAGE, path, err, err_cap); return nullptr;
+    default: *handled = false; return nullptr;
+    }
+}
+
 Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
 {
     if (path && is_webp(PathFindExtensionW(path))) return webp_load(path, err, err_cap);
     clear_err(err, err_cap);
     if (!path) return nullptr;
+    ProbeResult probe = codec_probe_file(path);
+    if (!header_allows(probe, path, err, err_cap)) return nullptr;
+    if (probe.format == kProbeJpeg) {
+        bool handled = false;
+        Image *img = load_jpeg(path, err, err_cap, &handled);
+        if (handled) return img;
+    }
     ComScope com;
     IWICImagingFactory *factory = factory_for_reading(err, err_cap);
     if (!factory) return nullptr;
@@ -281,29 +340,64 @@ static uint32_t scaled_side(uint32_t side, uint32_t target, uint32_t longer)
     return v ? v : 1;
 }
 
-// Scales while decoding, so a big photo's thumbnail never needs its full pixels.
-static Image *decode_scaled(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, UINT w, UINT h, uint32_t t,
-                            int orientation)
+// Our own resampler to the exact size (WIC's scaler is nearest-neighbour under
+// Wine): box for large reductions, Lanczos3 for the last small step. Consumes img.
+static Image *resample_to(Image *img, uint32_t w, uint32_t h)
 {
-    UINT tw = w >= h ? t : scaled_side(w, t, h);
-    UINT th = w >= h ? scaled_side(h, t, w) : t;
-    IWICBitmapScaler *scaler = nullptr;
+    if (!img || (img->width == w && img->height == h)) return img;
+    bool large = img->width >= 3 * w || img->height >= 3 * h;
+    Image *out = image_resize(img, (int)w, (int)h, large ? kFilterBox : kFilterLanczos3);
+    image_free(img);
+    if (out) out->has_alpha = 0;  // thumbnails are only drawn
+    return out;
+}
+
+static void thumb_size(uint32_t w, uint32_t h, uint32_t t, uint32_t *tw, uint32_t *th)
+{
+    *tw = w >= h ? t : scaled_side(w, t, h);
+    *th = w >= h ? scaled_side(h, t, w) : t;
+}
+
+// A big JPEG's thumbnail decodes at 1/2, 1/4 or 1/8 scale in the DCT domain,
+// so it never needs the full-size pixels.
+static Image *thumb_jpeg(const WCHAR *path, const ProbeResult &probe, uint32_t t)
+{
+    uint32_t w = probe.width, h = probe.height;
+    if (!w || !h || (w <= t && h <= t)) return nullptr;
+    uint32_t tw, th;
+    thumb_size(w, h, t, &tw, &th);
+    JpegDecoded d;
+    if (jpeg_decode_box(path, tw, th, &d) != kJpegDecoded) return nullptr;
+    Image *img = resample_to(d.image, tw, th);
+    return img ? upright(img, file_orientation(path)) : nullptr;
+}
+
+// Other formats are box-averaged a band of rows at a time as WIC hands them
+// over, so the full-size picture is never held here.
+static Image *thumb_wic(IWICImagingFactory *factory, IWICBitmapFrameDecode *frame, UINT w, UINT h, uint32_t t,
+                        int orientation)
+{
+    uint32_t tw, th;
+    thumb_size(w, h, t, &tw, &th);
     IWICFormatConverter *converter = nullptr;
-    Image *img = nullptr;
-    HRESULT hr = factory->CreateBitmapScaler(&scaler);
-    if (SUCCEEDED(hr)) hr = scaler->Initialize(frame, tw, th, WICBitmapInterpolationModeFant);
-    if (SUCCEEDED(hr)) hr = convert_to_bgra(factory, scaler, &converter);
-    UINT cw = 0, ch = 0;
-    if (SUCCEEDED(hr)) hr = converter->GetSize(&cw, &ch);
-    if (SUCCEEDED(hr) && cw && ch && (img = image_new(cw, ch))) {
-        if (FAILED(converter->CopyPixels(nullptr, img->stride, img->stride * img->height, img->data))) {
+    Image *img = SUCCEEDED(convert_to_bgra(factory, frame, &converter)) ? image_new(tw, th) : nullptr;
+    std::vector<uint32_t> col_from(tw), col_to(tw);
+    for (uint32_t j = 0; j < tw; ++j) codec_box_range(j, w, tw, &col_from[j], &col_to[j]);
+    std::vector<uint8_t> band;
+    for (uint32_t i = 0; img && i < th; ++i) {
+        uint32_t r0, r1;
+        codec_box_range(i, h, th, &r0, &r1);
+        band.resize((size_t)(r1 - r0) * w * 4);
+        WICRect rect = {0, (INT)r0, (INT)w, (INT)(r1 - r0)};
+        if (FAILED(converter->CopyPixels(&rect, w * 4, (UINT)band.size(), band.data()))) {
             image_free(img);
             img = nullptr;
+            break;
         }
+        codec_box_row(band.data(), r1 - r0, w, col_from.data(), col_to.data(), tw, img->data + (size_t)i * img->stride);
     }
     release(converter);
-    release(scaler);
-    return img ? upright(img, orientation) : nullptr;
+    return img ? upright(img, orientation) : nullptr;  // has_alpha stays 0: thumbnails are only drawn
 }
 
 static Image *thumb_from_full_load(const WCHAR *path, uint32_t t, WCHAR *err, int err_cap)
@@ -333,6 +427,12 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
         image_free(full);
         return thumb;
     }
+    ProbeResult probe = codec_probe_file(path);
+    if (!header_allows(probe, path, err, err_cap)) return nullptr;
+    if (probe.format == kProbeJpeg) {
+        Image *img = thumb_jpeg(path, probe, t);
+        return img ? img : thumb_from_full_load(path, t, err, err_cap);
+    }
     ComScope com;
     IWICImagingFactory *factory = factory_for_reading(err, err_cap);
     if (!factory) return nullptr;
@@ -353,27 +453,26 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
         release(decoder);
         return nullptr;
     }
-    Image *img = (w > t || h > t) ? decode_scaled(factory, frame, w, h, t, orientation) : nullptr;
+    Image *img = (w > t || h > t) ? thumb_wic(factory, frame, w, h, t, orientation) : nullptr;
     release(frame);
     release(decoder);
     return img ? img : thumb_from_full_load(path, t, err, err_cap);
 }
 
-static HRESULT write_all(IStream *stream, const void *data, size_t size)
+// JPEG needs no stream: libjpeg's output buffer becomes the blob, saving three copies
+// per compression trial.
+static HRESULT encode_jpeg_to_blob(const Image *image, int quality, const WCHAR *exif_src_path, Blob *blob)
 {
-    ULONG written = 0;
-    HRESULT hr = stream->Write(data, (ULONG)size, &written);
-    if (SUCCEEDED(hr) && written != size) hr = STG_E_MEDIUMFULL;
-    return hr;
-}
-
-static HRESULT encode_jpeg_to_stream(const Image *image, int quality, IStream *stream, const WCHAR *exif_src_path)
-{
+    Image *flattened = nullptr;
+    if (image->has_alpha && (flattened = image_clone(image))) {
+        image_flatten_alpha(flattened, 255, 255, 255);
+        image = flattened;
+    }
     std::vector<uint8_t> app1;
     if (exif_src_path && exif_src_path[0]) exif_build_carry_over(exif_src_path, &app1);
-    std::vector<uint8_t> bytes;
-    HRESULT hr = jpeg_encode(image, quality, &app1, &bytes);
-    return SUCCEEDED(hr) ? write_all(stream, bytes.data(), bytes.size()) : hr;
+    HRESULT hr = jpeg_encode_blob(image, quality, &app1, blob);
+    image_free(flattened);
+    return hr;
 }
 
 static const GUID &container_guid(Container c)
@@ -444,15 +543,15 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
     Container container = container_for(ext);
     const Image *source = image;
     Image *flattened = nullptr;
-    if ((container == kJpeg || container == kBmp) && image->has_alpha) {
+    if (container == kBmp && image->has_alpha) {
         flattened = image_clone(image);
         if (flattened) {
             image_flatten_alpha(flattened, 255, 255, 255);
             source = flattened;
         }
     }
-    HRESULT hr = container == kJpeg ? encode_jpeg_to_stream(source, quality, stream, exif_src_path)
-                                    : encode_wic_to_stream(factory, source, container, quality, stream);
+    // JPEG never comes here: it is encoded straight into a blob.
+    HRESULT hr = encode_wic_to_stream(factory, source, container, quality, stream);
     image_free(flattened);
     return hr;
 }
@@ -503,12 +602,17 @@ int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WC
         set_err(err, err_cap, L"系统图像组件(WIC)不可用。");
         return 0;
     }
-    IStream *stream = memory_stream();
-    if (!stream) {
-        set_err(err, err_cap, L"内存不足，无法进行压缩试算。");
-        return 0;
+    HRESULT hr;
+    if (container_for(ext) == kJpeg) {
+        hr = encode_jpeg_to_blob(image, quality, exif_src_path, blob);
+    } else {
+        IStream *stream = memory_stream();
+        if (!stream) {
+            set_err(err, err_cap, L"内存不足，无法进行压缩试算。");
+            return 0;
+        }
+        hr = encode_to_bytes(image, ext, quality, exif_src_path, stream, blob);
     }
-    HRESULT hr = encode_to_bytes(image, ext, quality, exif_src_path, stream, blob);
     if (FAILED(hr)) {
         blob_free(blob);
         set_err(err, err_cap, L"编码失败（错误码 0x%08X）。", (unsigned)hr);
@@ -530,8 +634,13 @@ int codec_save(const Image *image, const WCHAR *path, int quality, const WCHAR *
     clear_err(err, err_cap);
     // Encoded in memory first: the target is replaced only by a complete file.
     Blob blob = {};
-    IStream *stream = memory_stream();
-    HRESULT hr = stream ? encode_to_bytes(image, ext, quality, exif_src_path, stream, &blob) : E_OUTOFMEMORY;
+    HRESULT hr;
+    if (container_for(ext) == kJpeg) {
+        hr = encode_jpeg_to_blob(image, quality, exif_src_path, &blob);
+    } else {
+        IStream *stream = memory_stream();
+        hr = stream ? encode_to_bytes(image, ext, quality, exif_src_path, stream, &blob) : E_OUTOFMEMORY;
+    }
     if (SUCCEEDED(hr)) hr = codec_replace_file(path, blob.data, (size_t)blob.size);
     blob_free(&blob);
     if (FAILED(hr)) {

@@ -4,19 +4,23 @@
 #include "image/resize.h"
 #include <shlwapi.h>
 #include <cmath>
+#include <thread>
 
 namespace {
 
 constexpr int kMaxDownscales = 7;
+// Below this a trial is quicker than starting a thread for the next one.
+constexpr uint64_t kParallelMinPixels = 1000000;
+constexpr int kTrialErrCap = 300;
 constexpr const WCHAR *kSearchableExt[] = {L".jpg", L".jpeg", L".jpe", L".tif", L".tiff", L".webp"};
 
 thread_local CompressTrialHook t_hook;
 thread_local void *t_hook_ctx;
 
-void report_trial(const Image *p, int quality, int32_t bytes)
+void report_trial(const Image *p, int quality, const Blob *blob)
 {
     if (!t_hook) return;
-    CompressTrial trial = {quality, bytes, p->width, p->height};
+    CompressTrial trial = {quality, blob ? blob->size : -1, p->width, p->height, blob ? blob->data : nullptr};
     t_hook(&trial, t_hook_ctx);
 }
 
@@ -32,7 +36,7 @@ int encode_trial(const Image *p, const WCHAR *ext, int quality, const WCHAR *exi
                  int err_cap)
 {
     int ok = codec_encode_mem(p, ext, quality, exif_src, blob, err, err_cap);
-    report_trial(p, quality, ok ? blob->size : -1);
+    report_trial(p, quality, ok ? blob : nullptr);
     return ok;
 }
 
@@ -93,21 +97,122 @@ int settle_at_min_quality(Run *run)
 
 enum StageOutcome { kStageFits, kStageShrink, kStageSettle, kStageFailed };
 
+// One trial encoding of the current picture, possibly made ahead of its turn.
+struct Trial {
+    bool used;
+    int quality;
+    int ok;
+    Blob blob;
+    WCHAR err[kTrialErrCap];
+};
+
+// Encodes of one stage, by quality. The search asks for them in its own order;
+// on a second core the likely next quality is encoded while the current one is.
+struct Ahead {
+    Trial slots[4];
+    bool parallel;
+};
+
+Trial *ahead_find(Ahead *a, int quality)
+{
+    for (Trial &t : a->slots)
+        if (t.used && t.quality == quality) return &t;
+    return nullptr;
+}
+
+Trial *ahead_free_slot(Ahead *a)
+{
+    for (Trial &t : a->slots)
+        if (!t.used) return &t;
+    return nullptr;
+}
+
+void ahead_clear(Ahead *a)
+{
+    for (Trial &t : a->slots) {
+        blob_free(&t.blob);
+        t.used = false;
+    }
+}
+
+void encode_into(const Run *run, Trial *t, int quality)
+{
+    t->used = true;
+    t->quality = quality;
+    t->blob = Blob{};
+    t->ok = codec_encode_mem(run->p, run->ext, quality, run->exif_src, &t->blob, t->err, kTrialErrCap);
+}
+
+// The quality the search asks for after mid, guessing that mid fares as the last
+// trial did (a stage opens expecting the limit to be tight); false after the last.
+bool likely_next(int lo, int hi, int mid, bool last_fitted, int *next)
+{
+    if (last_fitted) lo = mid + 1;
+    else hi = mid - 1;
+    *next = lo + ((hi - lo) >> 1);
+    return lo <= hi;
+}
+
+// Makes the trial at mid, and in parallel the likely next one.
+Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitted)
+{
+    Trial *now = ahead_free_slot(a);
+    if (!now) {
+        ahead_clear(a);
+        now = &a->slots[0];
+    }
+    int next = 0;
+    bool ahead = a->parallel && likely_next(lo, hi, mid, last_fitted, &next);
+    now->used = true;  // claims the slot before the next one is picked
+    now->quality = mid;
+    Trial *later = ahead && !ahead_find(a, next) ? ahead_free_slot(a) : nullptr;
+    if (!later) {
+        encode_into(run, now, mid);
+        return now;
+    }
+    std::thread helper(encode_into, run, later, next);
+    encode_into(run, now, mid);
+    helper.join();
+    return now;
+}
+
+// Takes a trial as the search's own: reported, its message left as the encoder gave it.
+int consume(Run *run, Trial *t, Blob *blob)
+{
+    report_trial(run->p, t->quality, t->ok ? &t->blob : nullptr);
+    if (t->ok)
+        clear_err(run->err, run->err_cap);
+    else
+        set_err(run->err, run->err_cap, L"%s", t->err);
+    *blob = t->blob;
+    t->blob = Blob{};
+    t->used = false;
+    return t->ok;
+}
+
 // Binary search for the highest fitting quality; out holds the encoding made at best.
 StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
 {
     int lo = run->params->min_quality, hi = run->params->max_quality;
     int32_t smallest = -1;
-    bool found = false;
+    bool found = false, last_fitted = false;
+    Ahead ahead = {};
+    ahead.parallel = (uint64_t)run->p->width * run->p->height >= kParallelMinPixels &&
+                     std::thread::hardware_concurrency() > 1;
+    StageOutcome outcome = kStageFits;
     while (lo <= hi) {
         int mid = lo + ((hi - lo) >> 1);
+        Trial *made = ahead_find(&ahead, mid);
+        if (!made) made = encode_round(run, &ahead, lo, hi, mid, last_fitted);
         Blob trial = {};
-        if (!encode_trial(run->p, run->ext, mid, run->exif_src, &trial, run->err, run->err_cap)) {
+        if (!consume(run, made, &trial)) {
             *factor = 0.8;
-            return kStageShrink;
+            outcome = kStageShrink;
+            break;
         }
         if (smallest < 0 || trial.size < smallest) smallest = trial.size;
-        if (trial.size <= target) {
+        last_fitted = trial.size <= target;
+        if (last_fitted) {
             replace_blob(run->out, &trial);
             found = true;
             *best = mid;
@@ -117,7 +222,8 @@ StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
             hi = mid - 1;
         }
     }
-    if (found) return kStageFits;
+    ahead_clear(&ahead);
+    if (outcome == kStageShrink || found) return outcome;
     *factor = smallest > 0 ? shrink_factor(target, smallest) : 0.8;
     return kStageShrink;
 }
@@ -199,7 +305,7 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
 
     if (params->target_kb <= 0) {
         if (!codec_encode_mem(src, ext, params->max_quality, exif_src_path, out_blob, err, err_cap)) return 0;
-        report_trial(src, params->max_quality, out_blob->size);
+        report_trial(src, params->max_quality, out_blob);
         result->quality = (uint32_t)params->max_quality;
         result->bytes = out_blob->size;
         return 1;
@@ -207,5 +313,7 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
     Run run = {src, src, ext, params, exif_src_path, result, out_blob, err, err_cap};
     int ok = run_with_limit(&run);
     set_current(&run, nullptr);
+    // The trials reused one set of encoder buffers; the run is over, so they go.
+    codec_release_buffers();
     return ok;
 }

@@ -31,6 +31,7 @@ struct CompressTrial {
     int32_t bytes;
     uint32_t width;
     uint32_t height;
+    const uint8_t *data;  // the encoded bytes, valid during the call only; null when it failed
 };
 using CompressTrialHook = void (*)(const CompressTrial *trial, void *ctx);
 void compress_set_trial_hook(CompressTrialHook hook, void *ctx);

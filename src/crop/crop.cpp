@@ -372,6 +372,7 @@ int crop_apply_to_image(App *app)
     Box box = trimmed_to_ratio(app, row);
     ::Image *cropped = image_crop(app->image, box.x, box.y, box.w, box.h);
     if (!cropped) return 0;
+    app_prepare_edit(app);
     install_picture(app, cropped);
     crop_clear(app);
     bool scaled = false;

@@ -1,7 +1,83 @@
 #include "image/image.h"
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
+
+// Large pixel buffers are kept for a moment after their picture is freed: the next
+// picture of the same byte size (the next photo of a folder, a picture turned a
+// quarter) reuses memory already in use, which is far cheaper to write than fresh.
+namespace {
+
+constexpr size_t kPooledMin = 4u << 20;
+constexpr size_t kPooledMax = 160u << 20;
+constexpr int kPoolSlots = 2;
+
+struct PooledPixels {
+    uint8_t *data;
+    size_t size;
+};
+
+std::mutex g_pixel_lock;
+PooledPixels g_pixel_pool[kPoolSlots];
+
+// Exact size or nothing; a miss means the kept buffers are not what pictures need now.
+uint8_t *pool_take(size_t size)
+{
+    std::lock_guard<std::mutex> hold(g_pixel_lock);
+    uint8_t *found = nullptr;
+    for (PooledPixels &p : g_pixel_pool) {
+        if (!found && p.data && p.size == size) {
+            found = p.data;
+            p = PooledPixels{};
+        }
+    }
+    if (!found) {
+        for (PooledPixels &p : g_pixel_pool) {
+            free(p.data);
+            p = PooledPixels{};
+        }
+    }
+    return found;
+}
+
+bool pool_put(uint8_t *data, size_t size)
+{
+    std::lock_guard<std::mutex> hold(g_pixel_lock);
+    for (PooledPixels &p : g_pixel_pool) {
+        if (!p.data) {
+            p = PooledPixels{data, size};
+            return true;
+        }
+    }
+    // Full: the older one goes.
+    free(g_pixel_pool[0].data);
+    for (int i = 0; i + 1 < kPoolSlots; ++i) g_pixel_pool[i] = g_pixel_pool[i + 1];
+    g_pixel_pool[kPoolSlots - 1] = PooledPixels{data, size};
+    return true;
+}
+
+uint8_t *pixels_new(size_t size)
+{
+    if (size >= kPooledMin && size <= kPooledMax) {
+        if (uint8_t *reused = pool_take(size)) {
+            memset(reused, 0, size);
+            return reused;
+        }
+    }
+    return (uint8_t *)calloc(size, 1);
+}
+
+}  // namespace
+
+void image_release_buffers()
+{
+    std::lock_guard<std::mutex> hold(g_pixel_lock);
+    for (PooledPixels &p : g_pixel_pool) {
+        free(p.data);
+        p = PooledPixels{};
+    }
+}
 
 static void copy_pixel(uint8_t *dst, const uint8_t *src)
 {
@@ -14,7 +90,7 @@ Image *image_new(uint32_t width, uint32_t height)
     if ((uint64_t)width * height > kImageMaxPixels) return nullptr;
     Image *img = (Image *)calloc(1, sizeof(Image));
     if (!img) return nullptr;
-    img->data = (uint8_t *)calloc((size_t)width * height, 4);
+    img->data = pixels_new((size_t)width * height * 4);
     if (!img->data) {
         free(img);
         return nullptr;
@@ -28,7 +104,8 @@ Image *image_new(uint32_t width, uint32_t height)
 void image_free(Image *image)
 {
     if (!image) return;
-    free(image->data);
+    size_t size = (size_t)image->stride * image->height;
+    if (!image->data || size < kPooledMin || size > kPooledMax || !pool_put(image->data, size)) free(image->data);
     free(image);
 }
 

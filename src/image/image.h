@@ -21,3 +21,5 @@ void image_flatten_alpha(Image *image, uint8_t r, uint8_t g, uint8_t b);
 Image *image_thumb(const Image *image, uint32_t max_side);
 Image *image_crop(const Image *image, int32_t x, int32_t y, int32_t w, int32_t h);
 Image *image_transform(const Image *image, int code);
+// Frees the few large pixel buffers kept for reuse after their pictures were freed.
+void image_release_buffers();
