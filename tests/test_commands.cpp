@@ -342,6 +342,9 @@ TEST_F(Commands, UndoAfterRotateAndCropGivesTheLoadedPicture)
     EXPECT_STREQ(g_app.status, L"当前没有可撤销的操作");
     open_pictures(1);
     std::vector<uint8_t> loaded(g_app.image->data, g_app.image->data + 400 * 300 * 4);
+    app_command(&g_app, 5);  // nothing edited yet: the view goes back, no copy is made
+    EXPECT_STREQ(g_app.status, L"已撤销，回到打开时的状态");
+    EXPECT_EQ(g_app.undo_image, nullptr);
     app_command(&g_app, 111);
     EXPECT_STREQ(g_app.status, L"已逆时针旋转 90°，当前 300 × 400");
     app_command(&g_app, 9);

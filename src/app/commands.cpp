@@ -239,20 +239,24 @@ void do_copy(App *app)
 
 void do_undo(App *app)
 {
-    if (!app->image || !app->undo_image) {
+    const Image *loaded = app_loaded_picture(app);
+    if (!loaded) {
         ui_set_status(app, L"%s", L"当前没有可撤销的操作");
         return;
     }
-    Image *copy = image_clone(app->undo_image);
-    if (!copy) {
-        ui_set_status(app, L"%s", L"内存不足，撤销失败");
-        return;
+    // An unedited picture is already the loaded one: only the view goes back.
+    if (loaded != app->image) {
+        Image *copy = image_clone(loaded);
+        if (!copy) {
+            ui_set_status(app, L"%s", L"内存不足，撤销失败");
+            return;
+        }
+        canvas_release_gp(app);
+        image_free(app->image);
+        app->image = copy;
+        canvas_sync_gp(app);
     }
-    canvas_release_gp(app);
-    image_free(app->image);
-    app->image = copy;
     crop_clear(app);
-    canvas_sync_gp(app);
     canvas_reset(app);
     ui_set_status(app, L"%s", L"已撤销，回到打开时的状态");
     repaint(app);
