@@ -23,9 +23,7 @@ void hairline(HDC dc, int x1, int y1, int x2, int y2);
 int crop_apply_to_image(App *app);
 
 // Window-procedure wiring; each returns 1 when it took the message.
-int crop_on_lbutton_down(App *app, int x, int y);
 int crop_on_mouse_move(App *app, int x, int y, WPARAM keys);
 int crop_on_lbutton_up(App *app);
-int crop_on_double_click(App *app, int x, int y);
 void crop_on_escape(App *app);
 
