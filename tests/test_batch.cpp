@@ -324,47 +324,6 @@ TEST_F(BatchEngine, PoolKeepsTheNamesMessagesAndCancelRuleOfOneWorker)
 
 // ---- veldmoor-cli batch, a real process ----
 
-struct CliRun {
-    DWORD code;
-    std::string out, err;
-};
-
-// `during` runs while the process does.
-CliRun run_cli(const std::wstring &args, const std::function<void()> &during = nullptr)
-{
-    WCHAR exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    PathRemoveFileSpecW(exe);
-    PathRemoveFileSpecW(exe);
-    PathAppendW(exe, L"veldmoor-cli.exe");
-    std::wstring dir = temp_dir_create(L"batchcli");
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    std::wstring out_path = dir + L"\\out.txt", err_path = dir + L"\\err.txt";
-    HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW si = {sizeof si};
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = err;
-    std::wstring line = L"\"" + std::wstring(exe) + L"\" " + args;
-    PROCESS_INFORMATION pi = {};
-    CliRun run = {0xFFFFFFFF, "", ""};
-    if (CreateProcessW(exe, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        if (during) during();
-        WaitForSingleObject(pi.hProcess, 120000);
-        GetExitCodeProcess(pi.hProcess, &run.code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    auto o = read_file_bytes(out_path), e = read_file_bytes(err_path);
-    run.out.assign(o.begin(), o.end());
-    run.err.assign(e.begin(), e.end());
-    temp_dir_remove(dir);
-    return run;
-}
-
 std::string utf8(const std::wstring &w)
 {
     std::string s(w.size() * 3 + 1, 0);

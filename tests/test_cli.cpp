@@ -8,58 +8,6 @@
 
 namespace {
 
-struct CliRun {
-    DWORD code;
-    std::string out;
-    std::string err;
-};
-
-std::wstring cli_exe()
-{
-    WCHAR self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    PathRemoveFileSpecW(self);
-    PathRemoveFileSpecW(self);
-    WCHAR out[MAX_PATH];
-    PathCombineW(out, self, L"veldmoor-cli.exe");
-    return out;
-}
-
-// Output goes to files rather than pipes so that a chatty child can never block.
-CliRun run_cli(const std::wstring &args)
-{
-    std::wstring dir = temp_dir_create(L"cliout");
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    std::wstring out_path = dir + L"\\out.txt", err_path = dir + L"\\err.txt";
-    HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW si = {sizeof si};
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = err;
-    si.hStdInput = nullptr;
-    std::wstring exe = cli_exe();
-    std::wstring line = L"\"" + exe + L"\" " + args;
-    PROCESS_INFORMATION pi = {};
-    CliRun run = {0xFFFFFFFF, "", ""};
-    if (CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        WaitForSingleObject(pi.hProcess, 120000);
-        GetExitCodeProcess(pi.hProcess, &run.code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    auto slurp = [](const std::wstring &p) {
-        std::vector<uint8_t> b = read_file_bytes(p);
-        return std::string(b.begin(), b.end());
-    };
-    run.out = slurp(out_path);
-    run.err = slurp(err_path);
-    temp_dir_remove(dir);
-    return run;
-}
-
 std::wstring in_quotes(const std::wstring &s)
 {
     return L"\"" + s + L"\"";

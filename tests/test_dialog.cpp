@@ -368,13 +368,8 @@ TEST_F(ExportDialog, RealEstimateEqualsWhatTheCommandLineWrites)
         std::wstring photo = testdata_path(c.photo), out = dir + L"\\" + c.out;
         app_load(&g_app, photo.c_str());
         ASSERT_NE(g_app.image, nullptr);
-        WCHAR cli[MAX_PATH];
-        GetModuleFileNameW(nullptr, cli, MAX_PATH);
-        PathRemoveFileSpecW(cli);
-        PathCombineW(cli, cli, L"..\\veldmoor-cli.exe");
-        std::wstring in = L"\"" + photo + L"\"", to = L"\"" + out + L"\"", kb = std::to_wstring(c.kb);
-        ASSERT_EQ(_wspawnl(_P_WAIT, cli, L"cli", L"compress", in.c_str(), to.c_str(), L"--kb", kb.c_str(),
-                           c.shrink ? nullptr : L"--no-shrink", nullptr), 0) << c.out;
+        std::wstring args = L"compress \"" + photo + L"\" \"" + out + L"\" --kb " + std::to_wstring(c.kb);
+        ASSERT_EQ(run_cli(c.shrink ? args : args + L" --no-shrink").code, 0u) << c.out;
         uint32_t written = (uint32_t)read_file_bytes(out).size();
         run_dialog(0, c.kb, c.format, [&](HWND dlg, ExportState *s) {
             if (!c.shrink) click(dlg, kZoneShrink);

@@ -311,23 +311,23 @@ static void full_path(const WCHAR *path, WCHAR out[kPathMax])
 }
 
 // --crop fixed:WxH | ratio:W:H | width:N
-static bool parse_crop(const WCHAR *spec, BatchJob *job)
+static bool parse_crop(const WCHAR *text, BatchJob *job)
 {
     int a = 0, b = 0;
     WCHAR tail;
     job->crop_on = 1;
-    if (swscanf(spec, L"fixed:%dx%d%lc", &a, &b, &tail) == 2 && a >= 1 && a <= 20000 && b >= 1 && b <= 20000) {
+    if (swscanf(text, L"fixed:%dx%d%lc", &a, &b, &tail) == 2 && a >= 1 && a <= 20000 && b >= 1 && b <= 20000) {
         job->crop_mode = 0;
         job->crop_w = a;
         job->crop_h = b;
         return true;
     }
-    if (swscanf(spec, L"width:%d%lc", &a, &tail) == 1 && a >= 1 && a <= 20000) {
+    if (swscanf(text, L"width:%d%lc", &a, &tail) == 1 && a >= 1 && a <= 20000) {
         job->crop_mode = 2;
         job->resize_width = a;
         return true;
     }
-    if (swscanf(spec, L"ratio:%d:%d%lc", &a, &b, &tail) == 2)
+    if (swscanf(text, L"ratio:%d:%d%lc", &a, &b, &tail) == 2)
         for (int i = 0; i < (int)std::size(kRatios); ++i)
             if (kRatios[i].w == a && kRatios[i].h == b) {
                 job->crop_mode = 1;

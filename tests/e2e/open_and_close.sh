@@ -55,6 +55,8 @@ wine "$exe" "$photo" </dev/null >"$outdir/stdout.txt" 2>&1 &
 pid=$!
 find_window '^Landscape_1\.jpg - Veldmoor$'
 sleep 1.5
+# The frame may still settle after the title shows: measure again before the shot.
+eval "$(xdotool getwindowgeometry --shell "$win")"
 shot picture
 echo "window $WIDTH x $HEIGHT at $X,$Y"
 # The X window is the client area: 1100 x 720 less the sizing border.

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include <cstdint>
@@ -45,3 +46,11 @@ struct Dib {
 bool dib_create(Dib *dib, int w, int h);
 void dib_clear(Dib *dib);
 void dib_free(Dib *dib);
+
+// veldmoor-cli.exe beside the test programs, run as a script would run it.
+struct CliRun {
+    DWORD code;
+    std::string out, err;
+};
+// `during` runs while the process does.
+CliRun run_cli(const std::wstring &args, const std::function<void()> &during = nullptr);
