@@ -30,27 +30,7 @@ static void send(Window target, const char *type, long l1, long l2, long l3, lon
     XFlush(dpy);
 }
 
-/* The deepest window under the point that takes drops (carries XdndAware). */
-static Window aware_target(Window top, int x, int y)
-{
-    Window w = DefaultRootWindow(dpy), child = top, found = None;
-    int cx, cy;
-    while (child != None) {
-        Atom type;
-        int format;
-        unsigned long n, left;
-        unsigned char *data = NULL;
-        if (XGetWindowProperty(dpy, child, atom("XdndAware"), 0, 1, False, AnyPropertyType, &type, &format, &n,
-                               &left, &data) == Success && type != None)
-            found = child;
-        if (data) XFree(data);
-        w = child;
-        if (!XTranslateCoordinates(dpy, DefaultRootWindow(dpy), w, x, y, &cx, &cy, &child)) break;
-    }
-    return found != None ? found : top;
-}
-
-static int wait_for(Window target, const char *type, char *uris, int seconds)
+static int wait_for(const char *type, char *uris, int seconds)
 {
     time_t end = time(NULL) + seconds;
     while (time(NULL) <= end) {
@@ -78,7 +58,6 @@ static int wait_for(Window target, const char *type, char *uris, int seconds)
         struct timespec ts = {0, 20000000};
         nanosleep(&ts, NULL);
     }
-    (void)target;
     return 0;
 }
 
@@ -102,12 +81,12 @@ int main(int argc, char **argv)
     }
     source = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
     XSetSelectionOwner(dpy, atom("XdndSelection"), source, CurrentTime);
-    Window target = aware_target(top, x, y);
+    Window target = top;  /* Wine marks its top-level windows XdndAware */
     send(target, "XdndEnter", 5L << 24, (long)atom("text/uri-list"), 0, 0);
     send(target, "XdndPosition", 0, ((long)x << 16) | y, CurrentTime, (long)atom("XdndActionCopy"));
-    int ok = wait_for(target, "XdndStatus", uris, 5);
+    int ok = wait_for("XdndStatus", uris, 5);
     send(target, "XdndDrop", 0, CurrentTime, 0, 0);
-    ok = wait_for(target, "XdndFinished", uris, 5) && ok;
+    ok = wait_for("XdndFinished", uris, 5) && ok;
     XDestroyWindow(dpy, source);
     XCloseDisplay(dpy);
     free(uris);
