@@ -180,17 +180,17 @@ const WCHAR *app_format_name(const WCHAR *path)
     return L"?";
 }
 
-// CF_DIB: a 40-byte header, then the rows bottom-up as B G R A.
-static HGLOBAL dib_block(const Image *img)
+// CF_DIB: a 40-byte header, then the rows bottom-up as B G R A. Null and the
+// status text when the block cannot be made.
+static HGLOBAL dib_block(const Image *img, const WCHAR **failure)
 {
     size_t row = (size_t)img->width * 4, pixels = row * img->height;
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, pixels + sizeof(BITMAPINFOHEADER));
+    *failure = L"内存不足，复制失败";
     if (!block) return nullptr;
     auto *bytes = (uint8_t *)GlobalLock(block);
-    if (!bytes) {
-        GlobalFree(block);
-        return (HGLOBAL)INVALID_HANDLE_VALUE;
-    }
+    *failure = L"复制失败";
+    if (!bytes) return GlobalFree(block), nullptr;
     BITMAPINFOHEADER bih = {};
     bih.biSize = sizeof bih;
     bih.biWidth = (LONG)img->width;
@@ -213,13 +213,10 @@ void do_copy(App *app)
         ui_set_status(app, L"%s", kNoPicture);
         return;
     }
-    HGLOBAL block = dib_block(app->image);
+    const WCHAR *failure = nullptr;
+    HGLOBAL block = dib_block(app->image, &failure);
     if (!block) {
-        ui_set_status(app, L"%s", L"内存不足，复制失败");
-        return;
-    }
-    if (block == (HGLOBAL)INVALID_HANDLE_VALUE) {
-        ui_set_status(app, L"%s", L"复制失败");
+        ui_set_status(app, L"%s", failure);
         return;
     }
     if (!OpenClipboard(app->hwnd)) {

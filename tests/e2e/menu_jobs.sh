@@ -21,9 +21,12 @@ mkdir -p "$dir"
 cp "$testdata/camera/iphone6.jpg" "$dir/$tag.jpg"
 pdfdir=$(getent passwd "$(id -un)" | cut -d: -f6)/PDF
 app_key='HKCU\Software\Classes\Applications\Veldmoor.exe'
-wine reg delete "$app_key" /f </dev/null >/dev/null 2>&1
+unregister() {  # the menu offers "add" only while the program is not registered
+  for k in "$app_key" 'HKCU\Software\Classes\Veldmoor.jpg'; do wine reg delete "$k" /f </dev/null >/dev/null 2>&1; done
+}
+unregister
 pid=""
-trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$dir" "$pdfdir/$tag"*; wine reg delete "$app_key" /f </dev/null >/dev/null 2>&1' EXIT
+trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$dir" "$pdfdir/$tag"*; unregister' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 find_window() {
@@ -81,7 +84,8 @@ main_menu
 keys $(printf 'Down %.0s' $(seq 14)) Return
 answer 'Veldmoor' Return
 sleep 0.5
-wine reg query "$app_key" </dev/null >/dev/null 2>&1 || fail "open-with entry missing after the menu command"
+wine reg query "$app_key" </dev/null >/dev/null 2>&1 &&
+  wine reg query 'HKCU\Software\Classes\Veldmoor.jpg' </dev/null >/dev/null 2>&1 || fail "open-with entry missing after the menu command"
 
 xdotool key --window "$win" Escape 2>/dev/null
 wait $pid
