@@ -6,6 +6,7 @@ set -u
 exe=$1
 outdir=$2
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+source "$(dirname "$0")/xkeys.sh"
 veldmoor_start_xvfb
 dir="$outdir/page_and_delete_$$"
 tag=vnav$$
@@ -27,17 +28,13 @@ find_window() {  # prints the id of the window titled $1, or fails the test
 wine "$exe" "$(winepath -w "$dir/${tag}_4.png")" </dev/null >"$outdir/page_and_delete.txt" 2>&1 &
 pid=$!
 win=$(find_window "${tag}_4\.png - Veldmoor") || exit 1
-xdotool windowactivate --sync "$win" >/dev/null 2>&1
 for expected in 5 1 2; do
-  xdotool key --window "$win" Right 2>/dev/null
-  find_window "${tag}_$expected\.png - Veldmoor" >/dev/null
+  key_until "$win" Right window_titled "${tag}_$expected\.png - Veldmoor" ||
+    { echo "FAIL: Right did not show ${tag}_$expected.png"; exit 1; }
 done
-xdotool key --window "$win" Delete 2>/dev/null
+key_until "$win" Delete window_titled '删除图片' || { echo "FAIL: Delete asked nothing"; exit 1; }
 box=$(find_window '删除图片') || exit 1
-sleep 0.3
-xdotool windowactivate --sync "$box" >/dev/null 2>&1
-xdotool key --window "$box" y 2>/dev/null
-find_window "${tag}_3\.png - Veldmoor" >/dev/null
+key_until "$box" y window_titled "${tag}_3\.png - Veldmoor" || { echo "FAIL: y did not show ${tag}_3.png"; exit 1; }
 [ -e "$trash/files/${tag}_2.png" ] && [ ! -e "$dir/${tag}_2.png" ] || { echo "FAIL: ${tag}_2.png not recycled"; exit 1; }
 for i in 1 3 4 5; do [ -e "$dir/${tag}_$i.png" ] || { echo "FAIL: ${tag}_$i.png went too"; exit 1; }; done
 xdotool key --window "$win" alt+F4 2>/dev/null

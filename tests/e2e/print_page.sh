@@ -7,6 +7,7 @@ helper=$1
 outdir=$2
 mkdir -p "$outdir"
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+source "$(dirname "$0")/xkeys.sh"
 veldmoor_start_xvfb
 if ! lpstat -d 2>/dev/null | grep -q ': PDF$' || ! command -v pdftoppm >/dev/null; then
   echo "SKIP: no default PDF printer (scripts/test.sh sets one up)"
@@ -26,9 +27,7 @@ print_with_key() {  # answers the dialog with a key; prints the helper's exit co
     dlg=$(xdotool search --name '^Print$' 2>/dev/null | head -1) && [ -n "$dlg" ] && break
     sleep 0.2
   done
-  sleep 0.5
-  xdotool windowactivate --sync "$dlg" >/dev/null 2>&1
-  xdotool key --window "$dlg" "$1" 2>/dev/null
+  key_until "$dlg" "$1" no_window_titled Print || kill $pid 2>/dev/null
   wait $pid
   echo $?
 }
