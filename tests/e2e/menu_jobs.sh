@@ -9,6 +9,7 @@ outdir=$2
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+source "$(dirname "$0")/xkeys.sh"
 veldmoor_start_xvfb
 source "$(dirname "$0")/testdata.sh"
 if ! lpstat -d 2>/dev/null | grep -q ': PDF$'; then
@@ -87,7 +88,8 @@ sleep 0.5
 wine reg query "$app_key" </dev/null >/dev/null 2>&1 &&
   wine reg query 'HKCU\Software\Classes\Veldmoor.jpg' </dev/null >/dev/null 2>&1 || fail "open-with entry missing after the menu command"
 
-xdotool key --window "$win" Escape 2>/dev/null
+gone() { ! kill -0 $pid 2>/dev/null; }
+key_until "$win" Escape gone || fail "Esc did not close the program"
 wait $pid
 pid=""
 echo "PASS"

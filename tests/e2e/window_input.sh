@@ -8,6 +8,7 @@ outdir=$2
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+source "$(dirname "$0")/xkeys.sh"
 veldmoor_start_xvfb
 here=$(cd "$(dirname "$0")/../.." && pwd)
 xdnd=$here/.deps/bin/xdnd_drop
@@ -43,7 +44,6 @@ near() {  # "r g b" "r g b" tolerance
   done
 }
 settle() { sleep 0.4; }
-xkey() { xdotool key --window "$win" "$@" 2>/dev/null; }
 geometry() { xdotool getwindowgeometry --shell "$win" | grep -E '^(X|Y|WIDTH|HEIGHT)=' | tr '\n' ' '; }
 
 wine "$exe" "$(winepath -w "$dir/${tag}_1.png")" </dev/null >"$outdir/window_input.txt" 2>&1 &
@@ -60,59 +60,47 @@ fit=$(pixel $px $py)
 xdotool mousemove $px $py click 4
 settle
 near "$(pixel $px $py)" "$fit" 6 || fail "wheel moved the point under the pointer: $fit -> $(pixel $px $py)"
-xkey 0
-settle
-near "$(pixel $px $py)" "$fit" 2 || fail "0 did not fit again"
+at_fit() { near "$(pixel $px $py)" "$fit" 2; }
+zoomed() { ! near "$(pixel $px $py)" "$fit" 6; }
+key_until "$win" 0 at_fit || fail "0 did not fit again"
 for k in equal minus 1; do
-  xkey $k
-  settle
-  near "$(pixel $px $py)" "$fit" 6 && fail "key $k did not zoom"
-  xkey 0
-  settle
+  key_until "$win" $k zoomed || fail "key $k did not zoom"
+  key_until "$win" 0 at_fit || fail "0 did not fit again"
 done
 
 xdotool mousemove $mx $my mousedown 1 mousemove $((mx + 30)) $((my + 20)) mousemove $((mx + 60)) $((my + 40)) mouseup 1
 settle
 near "$(pixel $((px + 60)) $((py + 40)))" "$fit" 6 || fail "left drag did not pan the picture by the drag"
-xkey 0
+key_until "$win" 0 at_fit || fail "0 did not fit again"
 
-xkey Right
-find_window "${tag}_2\.png - Veldmoor" >/dev/null || exit 1
-xkey Left
-find_window "${tag}_1\.png - Veldmoor" >/dev/null || exit 1
+key_until "$win" Right window_titled "${tag}_2\.png - Veldmoor" || fail "Right did not page"
+key_until "$win" Left window_titled "${tag}_1\.png - Veldmoor" || fail "Left did not page back"
 
 before=$(geometry)
-xkey F11
-settle
-eval "$(xdotool getwindowgeometry --shell "$win")"
-[ "$WIDTH" = 1600 ] && [ "$HEIGHT" = 1000 ] || fail "F11 gave ${WIDTH}x$HEIGHT"
-xkey Escape
-settle
-[ "$(geometry)" = "$before" ] || fail "Esc did not restore the window: $(geometry) vs $before"
+full() { eval "$(xdotool getwindowgeometry --shell "$win")"; [ "$WIDTH" = 1600 ] && [ "$HEIGHT" = 1000 ]; }
+restored() { [ "$(geometry)" = "$before" ]; }
+key_until "$win" F11 full || fail "F11 did not fill the screen"
+key_until "$win" Escape restored || fail "Esc did not restore the window: $(geometry) vs $before"
 kill -0 $pid 2>/dev/null || fail "Esc in full screen closed the program"
 
 dib_size() {  # clipboard picture's width and height from the BMP header
   xclip -selection clipboard -t image/bmp -o 2>/dev/null | od -An -t d4 -j 18 -N 8 | xargs
 }
-xkey ctrl+c
-settle
-[ "$(dib_size)" = "1600 1000" ] || fail "clipboard holds '$(dib_size)'"
+clip_is() { [ "$(dib_size)" = "$1" ]; }
+key_until "$win" ctrl+c clip_is "1600 1000" || fail "clipboard holds '$(dib_size)'"
 
 xdotool mousemove $((wx + 1100 - 134)) $((wy + 22)) click 1
 sleep 0.6
 import -window root "$outdir/window_input_menu.png" 2>/dev/null  # xwd would show the menu black
 xdotool key Down Down Down Down Down Down Return
 settle
-xkey ctrl+c
-settle
-[ "$(dib_size)" = "1000 1600" ] || fail "rotation from the main menu gave '$(dib_size)'"
+key_until "$win" ctrl+c clip_is "1000 1600" || fail "rotation from the main menu gave '$(dib_size)'"
 
 "$xdnd" "$win" $((wx + 550)) $((wy + 360)) "$dir/other/${tag}_drop.png" || fail "the drop was not taken"
 find_window "${tag}_drop\.png - Veldmoor" >/dev/null || exit 1
 
-xkey Escape
-for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-kill -0 $pid 2>/dev/null && fail "Esc did not close the program"
+gone() { ! kill -0 $pid 2>/dev/null; }
+key_until "$win" Escape gone || fail "Esc did not close the program"
 wait $pid
 pid=""
 echo "PASS"
