@@ -76,6 +76,7 @@ LRESULT on_nchittest(App *app, LPARAM lp)
 void on_minmax(App *app, MINMAXINFO *mm)
 {
     mm->ptMinTrackSize = {ui_scale(app, 760), ui_scale(app, 520)};
+    if (app->fullscreen) return;  // full screen covers the whole monitor, taskbar included
     MONITORINFO mi = {sizeof mi};
     if (!GetMonitorInfoW(MonitorFromWindow(app->hwnd, MONITOR_DEFAULTTONEAREST), &mi)) return;
     const RECT &w = mi.rcWork, &m = mi.rcMonitor;
