@@ -385,6 +385,12 @@ TEST_F(Commands, MouseDragsRightClickMenusAndDoubleClicks)
     SendMessageW(g_app.hwnd, WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
     pump();
     EXPECT_TRUE(IsZoomed(g_app.hwnd));
+    RECT wr;
+    GetWindowRect(g_app.hwnd, &wr);  // maximised: no resizing edge
+    EXPECT_EQ(SendMessageW(g_app.hwnd, WM_NCHITTEST, 0, MAKELPARAM(wr.left, wr.top + 300)), HTCLIENT);
+    ShowWindow(g_app.hwnd, SW_RESTORE);
+    GetWindowRect(g_app.hwnd, &wr);
+    EXPECT_EQ(SendMessageW(g_app.hwnd, WM_NCHITTEST, 0, MAKELPARAM(wr.left, wr.top + 300)), HTLEFT);
 }
 
 TEST_F(Commands, ConvertAndCompressSaveWhatWasChosenForTheirPicture)
