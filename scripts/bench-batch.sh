@@ -35,7 +35,7 @@ gravities=(center north south east west)
 mkdir -p "$work/base" "$work/photos"
 for i in $(seq 0 49); do
   convert "${sources[$((i % 4))]}" -resize "${sizes[$((i % 5))]}^" -gravity "${gravities[$((i / 10 % 5))]}" \
-    -extent "${sizes[$((i % 5))]}" -quality 92 "$work/base/b$i.jpg"
+    -extent "${sizes[$((i % 5))]}" -quality 92 "$work/base/b$i.jpg" 2>/dev/null
 done
 for n in $(seq 1 "$count"); do
   cp "$work/base/b$(( (n - 1) % 50 )).jpg" "$work/photos/p$(printf %04d "$n").jpg"

@@ -644,18 +644,7 @@ void on_wheel(BatchJob *job, WPARAM wp, LPARAM lp)
 
 void on_paint(BatchJob *job)
 {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(job->hwnd, &ps);
-    int w = job->client_w > 0 ? job->client_w : 1, h = job->client_h > 0 ? job->client_h : 1;
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ old = SelectObject(mem, bitmap);
-    batch_paint(job, mem);
-    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteObject(bitmap);
-    DeleteDC(mem);
-    EndPaint(job->hwnd, &ps);
+    dlg_paint_buffered(job->hwnd, job->client_w, job->client_h, [job](HDC mem) { batch_paint(job, mem); });
 }
 
 void on_item_start(BatchJob *job, int index)

@@ -442,20 +442,9 @@ static bool on_set_cursor(ExportState *s, LPARAM lp)
 
 static void on_paint(ExportState *s)
 {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(s->hwnd, &ps);
     RECT rc;
     GetClientRect(s->hwnd, &rc);
-    int w = rc.right > 0 ? rc.right : 1, h = rc.bottom > 0 ? rc.bottom : 1;
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    ex_paint(s, mem);
-    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    EndPaint(s->hwnd, &ps);
+    dlg_paint_buffered(s->hwnd, rc.right, rc.bottom, [s](HDC mem) { ex_paint(s, mem); });
 }
 
 LRESULT CALLBACK ex_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)

@@ -12,3 +12,23 @@ static constexpr COLORREF kDlgOutline = RGB(46, 46, 52);
 
 // A filled rounded rectangle; its 1-pixel outline is kDlgOutline when outlined, else the fill.
 void drrect(HDC dc, const RECT &rect, int radius, COLORREF fill, bool outlined);
+
+// Paints the client area through a memory bitmap of w × h (at least 1 × 1),
+// copied in one block transfer, so the window never flickers.
+template <typename Paint>
+void dlg_paint_buffered(HWND hwnd, int w, int h, Paint paint)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    w = w > 0 ? w : 1;
+    h = h > 0 ? h : 1;
+    HDC mem = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    paint(mem);
+    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteObject(bitmap);
+    DeleteDC(mem);
+    EndPaint(hwnd, &ps);
+}
