@@ -11,7 +11,6 @@ cmake --build --preset mingw --target Veldmoor bench_view bench_startup >/dev/nu
 source scripts/wine-env.sh
 veldmoor_warm_wine
 testdata=${VELDMOOR_TESTDATA:-$root/../shared/testdata}
-[ -d "$testdata" ] || testdata=/work/shared/testdata
 big=build/bench/photo-6000x4000.jpg
 [ -f "$big" ] || convert "$testdata/camera/iphone6.jpg" -resize '6000x4000!' -quality 90 "$big"
 
