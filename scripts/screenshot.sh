@@ -12,7 +12,6 @@ source scripts/wine-env.sh
 veldmoor_warm_wine
 if [ -z "$photo" ]; then
   testdata=${VELDMOOR_TESTDATA:-$root/../shared/testdata}
-  [ -d "$testdata" ] || testdata=/work/shared/testdata
   photo=$testdata/camera/iphone6.jpg
 fi
 name=$(basename "$photo")
