@@ -27,12 +27,14 @@ struct MenuItem {
 std::vector<MenuItem> g_items;      // items of the last menu shown
 std::vector<HMENU> g_menus;         // every menu shown
 int g_pick, g_opens, g_prints;      // g_pick: the id the next menu answers with
+int g_tip_under_menu;               // tooltip id on screen while the last menu was up
 std::vector<std::wstring> g_boxes;  // message box texts
 std::function<BOOL(OPENFILENAMEW *)> g_save;
 
 int answer_menu(HMENU menu, UINT, int, int, HWND)
 {
     g_menus.push_back(menu);
+    g_tip_under_menu = g_app.tip_id;
     g_items.clear();
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         WCHAR text[128] = L"";
@@ -369,8 +371,11 @@ TEST_F(Commands, MouseDragsRightClickMenusAndDoubleClicks)
     for (int i = 0; i < g_app.button_count; ++i)
         if (g_app.buttons[i].cmd == 8) b8 = g_app.buttons[i].x + 5;
     send(WM_MOUSEMOVE, 0, b8, 22);
+    send(WM_TIMER, kTimerTooltip, 0, 0);
+    ASSERT_EQ(g_app.tip_id, 8);
     send(WM_TIMER, kTimerHoverMenu, 0, 0);
     EXPECT_EQ(g_items[0].id, 120);
+    EXPECT_EQ(g_tip_under_menu, 0);  // the button's tooltip does not stay beside its menu
     // Double clicks: a paging arrow steps twice, the picture toggles crop mode, the title maximises.
     int ax = g_app.rc_canvas.right - 30;
     ASSERT_EQ(ui_canvas_hot(&g_app, ax, cy), 2);

@@ -1,4 +1,5 @@
 #include "ui/ui.h"
+#include "shell/modal.h"
 #include "crop/panel.h"
 #include "files/nav.h"
 #include "ui/icons.h"
@@ -390,6 +391,8 @@ static int tip_show(App *app, int id, const WCHAR *text)
 
 int ui_tip_check(App *app)
 {
+    // A menu or dialog is up: a tooltip would float over it.
+    if (modal_depth() > 0) return tip_hide_changed(app);
     int hot = app->hot_button;
     if (hot >= 1000 && hot < 1000 + kQueueMax) {
         int i = hot - 1000;
