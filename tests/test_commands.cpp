@@ -27,13 +27,14 @@ struct MenuItem {
 std::vector<MenuItem> g_items;      // items of the last menu shown
 std::vector<HMENU> g_menus;         // every menu shown
 int g_pick, g_opens, g_prints;      // g_pick: the id the next menu answers with
-int g_tip_under_menu;               // tooltip id on screen while the last menu was up
+int g_tip_under_menu;               // tooltip shown when its delay ran out while the last menu was up
 std::vector<std::wstring> g_boxes;  // message box texts
 std::function<BOOL(OPENFILENAMEW *)> g_save;
 
 int answer_menu(HMENU menu, UINT, int, int, HWND)
 {
     g_menus.push_back(menu);
+    SendMessageW(g_app.hwnd, WM_TIMER, kTimerTooltip, 0);  // the delay may run out inside the menu's loop
     g_tip_under_menu = g_app.tip_id;
     g_items.clear();
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
@@ -375,7 +376,7 @@ TEST_F(Commands, MouseDragsRightClickMenusAndDoubleClicks)
     ASSERT_EQ(g_app.tip_id, 8);
     send(WM_TIMER, kTimerHoverMenu, 0, 0);
     EXPECT_EQ(g_items[0].id, 120);
-    EXPECT_EQ(g_tip_under_menu, 0);  // the button's tooltip does not stay beside its menu
+    EXPECT_EQ(g_tip_under_menu, 0);  // no tooltip beside the open menu
     // Double clicks: a paging arrow steps twice, the picture toggles crop mode, the title maximises.
     int ax = g_app.rc_canvas.right - 30;
     ASSERT_EQ(ui_canvas_hot(&g_app, ax, cy), 2);

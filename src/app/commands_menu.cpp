@@ -78,13 +78,6 @@ int popup_under_btn(App *app, HMENU menu, int button_id)
     for (int i = 0; i < app->button_count; ++i)
         if (app->buttons[i].cmd == button_id && app->buttons[i].x >= 0) x = app->buttons[i].x;
     POINT p = to_screen(app, x, app->rc_top.bottom);
-    if (app->tip_id || app->tip_text[0]) {  // the button's tooltip would stay drawn beside the menu
-        ui_tip_hide(app);
-        if (app->hwnd) {
-            InvalidateRect(app->hwnd, nullptr, FALSE);
-            UpdateWindow(app->hwnd);
-        }
-    }
     return modal_track_menu(menu, TPM_RETURNCMD, p.x, p.y, app->hwnd);
 }
 
