@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "app/app.h"
 #include "image/resize.h"
+#include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/ui.h"
 #include "view/canvas.h"
@@ -12,26 +13,20 @@
 
 namespace {
 
-App g_rec;
-
-class Canvas : public ::testing::Test {
+class Canvas : public RecordTest {
 protected:
-    App *app = &g_rec;
     Dib d;
     void SetUp() override
     {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
-        app_init_record(app, GetModuleHandleW(nullptr));
+        RecordTest::SetUp();
+        if (HasFatalFailure()) return;
         app->rc_canvas = {0, 44, 1100, 680};
         ASSERT_TRUE(dib_create(&d, 1100, 720));
     }
     void TearDown() override
     {
-        app_release_picture(app);
-        ui_destroy(app);
         dib_free(&d);
-        Gdiplus::GdiplusShutdown(g_gdipToken);
+        RecordTest::TearDown();
     }
     void show(Image *img)
     {

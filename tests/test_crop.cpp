@@ -8,6 +8,7 @@
 #include "crop/crop.h"
 #include "crop/panel.h"
 #include "shell/modal.h"
+#include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/ui.h"
 #include "view/canvas.h"
@@ -16,8 +17,6 @@
 #include <string>
 
 namespace {
-
-App g_rec;
 
 bool same(const RECT &a, const RECT &b)
 {
@@ -29,14 +28,12 @@ uint32_t pixel(const Image *img, uint32_t x, uint32_t y)
     return *(const uint32_t *)(img->data + y * img->stride + x * 4);
 }
 
-class Crop : public ::testing::Test {
+class Crop : public RecordTest {
 protected:
-    App *app = &g_rec;
     void SetUp() override
     {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
-        app_init_record(app, GetModuleHandleW(nullptr));
+        RecordTest::SetUp();
+        if (HasFatalFailure()) return;
         panel_defaults(app);
         app->rc_canvas = {0, 0, 1000, 700};
         picture(make_gradient(400, 300, false));
@@ -46,9 +43,7 @@ protected:
     void TearDown() override
     {
         modal_set_save_answerer(nullptr);
-        app_release_picture(app);
-        ui_destroy(app);
-        Gdiplus::GdiplusShutdown(g_gdipToken);
+        RecordTest::TearDown();
     }
     // The chrome as the window builds it, then crop mode.
     void open(int dpi, int w, int h)

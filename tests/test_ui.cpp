@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "app/app.h"
 #include "files/nav.h"
+#include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/icons.h"
 #include "ui/ui.h"
@@ -14,8 +15,6 @@
 
 namespace {
 
-App g_rec;
-
 const ToolButton *find_button(const App *app, int cmd)
 {
     for (int i = 0; i < app->button_count; ++i)
@@ -23,21 +22,8 @@ const ToolButton *find_button(const App *app, int cmd)
     return nullptr;
 }
 
-class Chrome : public ::testing::Test {
+class Chrome : public RecordTest {
 protected:
-    App *app = &g_rec;
-    void SetUp() override
-    {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
-        app_init_record(app, GetModuleHandleW(nullptr));
-    }
-    void TearDown() override
-    {
-        app_release_picture(app);
-        ui_destroy(app);
-        Gdiplus::GdiplusShutdown(g_gdipToken);
-    }
     void lay_out(int dpi, int w, int h)
     {
         app->dpi = dpi;

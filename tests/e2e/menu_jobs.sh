@@ -30,14 +30,6 @@ pid=""
 trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$dir" "$pdfdir/$tag"*; unregister' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-find_window() {
-  for _ in $(seq 100); do
-    xdotool search --name "^$1\$" 2>/dev/null | head -1 | grep . && return 0
-    sleep 0.2
-  done
-  echo "FAIL: no window titled '$1'" >&2
-  return 1
-}
 keys() { sleep 0.6; xdotool key "$@" 2>/dev/null; }
 answer() {  # window title, keys
   local w

@@ -8,6 +8,7 @@ exe=$1
 outdir=$2
 mkdir -p "$outdir"
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+source "$(dirname "$0")/xkeys.sh"
 veldmoor_start_xvfb
 
 source "$(dirname "$0")/testdata.sh"
@@ -19,16 +20,8 @@ fail() { echo "FAIL: $*"; [ -n "$pid" ] && kill $pid 2>/dev/null; exit 1; }
 pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:
 }
-# near "r g b" "r g b" tolerance
-near() {
-  local a=($1) b=($2)
-  for i in 0 1 2; do
-    local d=$(( a[i] - b[i] )); [ $d -lt 0 ] && d=$(( -d ))
-    [ $d -le $3 ] || return 1
-  done
-}
 shot() { xwd -root -display "$DISPLAY" | convert xwd:- "$outdir/$1.png"; }
-find_window() {
+await_window() {
   win=""
   for _ in $(seq 100); do
     win=$(xdotool search --name "$1" 2>/dev/null | head -1)
@@ -53,7 +46,7 @@ close_window() {
 xdotool mousemove 0 0
 wine "$exe" "$photo" </dev/null >"$outdir/stdout.txt" 2>&1 &
 pid=$!
-find_window '^Landscape_1\.jpg - Veldmoor$'
+await_window '^Landscape_1\.jpg - Veldmoor$'
 sleep 1.5
 # The frame may still settle after the title shows: measure again before the shot.
 eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -111,7 +104,7 @@ close_window
 # Without a picture: the two hint lines in the canvas, nothing at its centre.
 wine "$exe" </dev/null >"$outdir/stdout2.txt" 2>&1 &
 pid=$!
-find_window '^Veldmoor$'
+await_window '^Veldmoor$'
 sleep 1.5
 shot empty
 c=$(( (HEIGHT - 84) / 2 + 44 ))

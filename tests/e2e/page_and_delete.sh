@@ -16,14 +16,6 @@ for i in 1 2 3 4 5; do convert -size 64x48 "xc:rgb($((i * 40)),90,160)" "$dir/${
 pid=""
 trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$dir" "$trash/files/${tag}_"* "$trash/info/${tag}_"*' EXIT
 
-find_window() {  # prints the id of the window titled $1, or fails the test
-  for _ in $(seq 75); do
-    xdotool search --name "^$1\$" 2>/dev/null | head -1 | grep . && return 0
-    sleep 0.2
-  done
-  echo "FAIL: no window titled '$1'" >&2
-  exit 1
-}
 
 wine "$exe" "$(winepath -w "$dir/${tag}_4.png")" </dev/null >"$outdir/page_and_delete.txt" 2>&1 &
 pid=$!

@@ -25,23 +25,8 @@ pid=""
 trap '[ -n "$pid" ] && kill $pid 2>/dev/null; rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-find_window() {
-  for _ in $(seq 75); do
-    xdotool search --name "^$1\$" 2>/dev/null | head -1 | grep . && return 0
-    sleep 0.2
-  done
-  echo "FAIL: no window titled '$1'" >&2
-  return 1
-}
 pixel() {  # root X Y -> "r g b"
   import -window root -crop 1x1+$1+$2 -depth 8 txt:- 2>/dev/null | tail -1 | sed -E 's/.*\(([0-9]+),([0-9]+),([0-9]+).*/\1 \2 \3/'
-}
-near() {  # "r g b" "r g b" tolerance
-  local a=($1) b=($2)
-  for i in 0 1 2; do
-    local d=$((a[i] - b[i])); [ $d -lt 0 ] && d=$((-d))
-    [ $d -le $3 ] || return 1
-  done
 }
 settle() { sleep 0.4; }
 geometry() { xdotool getwindowgeometry --shell "$win" | grep -E '^(X|Y|WIDTH|HEIGHT)=' | tr '\n' ' '; }

@@ -1,4 +1,6 @@
-# Sourced by the end-to-end scripts. A key sent just as a window appears can be
+# Sourced by the end-to-end scripts: finding windows, comparing colours, keys.
+#
+# A key sent just as a window appears can be
 # lost (it has not taken the focus yet), so keys are pressed until their effect
 # shows: key_until WINDOW KEY COMMAND... gives WINDOW the focus, presses KEY and
 # waits up to 3 s for COMMAND to succeed; three tries.
@@ -19,3 +21,22 @@ key_until() {
 
 window_titled() { xdotool search --name "^$1\$" >/dev/null 2>&1; }
 no_window_titled() { ! window_titled "$1"; }
+
+# find_window TITLE-REGEX: prints the id of the window with that whole title, waiting up to 20 s.
+find_window() {
+  for _ in $(seq 100); do
+    xdotool search --name "^$1\$" 2>/dev/null | head -1 | grep . && return 0
+    sleep 0.2
+  done
+  echo "FAIL: no window titled '$1'" >&2
+  return 1
+}
+
+# near "r g b" "r g b" TOLERANCE: every channel within the tolerance.
+near() {
+  local a=($1) b=($2)
+  for i in 0 1 2; do
+    local d=$((a[i] - b[i])); [ $d -lt 0 ] && d=$((-d))
+    [ $d -le $3 ] || return 1
+  done
+}
