@@ -1,6 +1,8 @@
 // Compression to a target size, observed through its trial encodings.
 #include <gtest/gtest.h>
 #include "codec/codec.h"
+#include "codec/codec_trials.h"
+#include "codec/jpeg_gather.h"
 #include "compress/compress.h"
 #include "image/resize.h"
 #include "support/test_support.h"
@@ -372,3 +374,45 @@ TEST_F(Compress, NullArgumentsFailWithoutAMessage)
 }
 
 }  // namespace
+
+// Encoding one picture at many qualities from its kept DCT, or with the faster
+// symbol count, must give exactly the bytes of libjpeg's own way, edge blocks,
+// transparency and carried metadata included.
+TEST_F(Compress, ReusedDctAndFastCountGiveLibjpegsBytes)
+{
+    NEEDS_TESTDATA();
+    struct Case {
+        uint32_t w, h;
+        bool alpha;
+    };
+    static constexpr Case kCases[] = {{1, 1, false}, {7, 9, false}, {17, 9, true}, {33, 31, false},
+                                      {100, 3, false}, {257, 129, true}};
+    static constexpr int kQualities[] = {1, 30, 62, 95, 100};
+    std::wstring exif = testdata_path(L"camera/canon_sx60_orient6.jpg");
+    for (const Case &c : kCases) {
+        Image *img = noisy(c.w, c.h);
+        if (c.alpha) {
+            for (uint32_t x = 0; x < c.w; ++x) img->data[(size_t)x * 4 + 3] = (uint8_t)(x * 37);
+            img->has_alpha = 1;
+        }
+        CodecTrials *trials = codec_trials_begin(img, L".jpg", exif.c_str());
+        ASSERT_NE(trials, nullptr);
+        for (int q : kQualities) {
+            Blob reference = {}, fast = {}, reused = {};
+            jpeg_gather_set_enabled(0);
+            ASSERT_TRUE(codec_encode_mem(img, L".jpg", q, exif.c_str(), &reference, err_, kCap)) << err_;
+            jpeg_gather_set_enabled(1);
+            ASSERT_TRUE(codec_encode_mem(img, L".jpg", q, exif.c_str(), &fast, err_, kCap)) << err_;
+            ASSERT_TRUE(codec_trials_encode(trials, q, &reused, err_, kCap)) << err_;
+            std::vector<uint8_t> want(reference.data, reference.data + reference.size);
+            EXPECT_EQ(want, std::vector<uint8_t>(fast.data, fast.data + fast.size)) << c.w << "x" << c.h << " q" << q;
+            EXPECT_EQ(want, std::vector<uint8_t>(reused.data, reused.data + reused.size))
+                << c.w << "x" << c.h << " q" << q;
+            blob_free(&reference);
+            blob_free(&fast);
+            blob_free(&reused);
+        }
+        codec_trials_end(trials);
+        image_free(img);
+    }
+}

@@ -2,6 +2,7 @@
 // under Wine, and its decoder is the slow reference one with no scaled decode.
 #include "codec/codec_jpeg.h"
 #include "codec/codec_box.h"
+#include "codec/jpeg_gather.h"
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,20 @@ void on_jpeg_progress(j_common_ptr cinfo)
 
 void ignore_jpeg_message(j_common_ptr) {}
 
+}  // namespace
+
+void jpeg_encode_setup(j_compress_ptr cinfo, uint32_t width, uint32_t height, int quality)
+{
+    cinfo->image_width = width;
+    cinfo->image_height = height;
+    cinfo->input_components = 4;
+    cinfo->in_color_space = JCS_EXT_BGRX;  // the alpha byte is skipped
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, quality, TRUE);
+}
+
+namespace {
+
 // Plain C frame: nothing with a destructor lives across setjmp.
 int jpeg_encode_raw(const Image *image, int quality, const uint8_t *app1, size_t app1_size, unsigned char **out,
                     unsigned long *out_size)
@@ -69,14 +84,11 @@ int jpeg_encode_raw(const Image *image, int quality, const uint8_t *app1, size_t
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, out, out_size);
-    cinfo.image_width = image->width;
-    cinfo.image_height = image->height;
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_BGRX;  // the alpha byte is skipped
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_encode_setup(&cinfo, image->width, image->height, quality);
     cinfo.optimize_coding = TRUE;
     jpeg_start_compress(&cinfo, TRUE);
+    JpegGather gather;
+    jpeg_gather_install(&cinfo, &gather);
     if (app1 && app1_size > 0) jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1, (unsigned int)app1_size);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = (JSAMPROW)(image->data + (size_t)cinfo.next_scanline * image->stride);

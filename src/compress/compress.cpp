@@ -1,6 +1,7 @@
 // Compression to a target size: the highest quality that fits, then smaller
 // pictures step by step when quality alone cannot get there.
 #include "compress/compress.h"
+#include "codec/codec_trials.h"
 #include "image/resize.h"
 #include <shlwapi.h>
 #include <cmath>
@@ -32,14 +33,6 @@ bool quality_searchable(const WCHAR *ext)
     return false;
 }
 
-int encode_trial(const Image *p, const WCHAR *ext, int quality, const WCHAR *exif_src, Blob *blob, WCHAR *err,
-                 int err_cap)
-{
-    int ok = codec_encode_mem(p, ext, quality, exif_src, blob, err, err_cap);
-    report_trial(p, quality, ok ? blob : nullptr);
-    return ok;
-}
-
 double shrink_factor(double target, double size)
 {
     double f = std::sqrt(target / size);
@@ -61,6 +54,7 @@ struct Run {
     const WCHAR *ext;
     const CompressParams *params;
     const WCHAR *exif_src;
+    CodecTrials *trials;  // p prepared for encoding at many qualities; null when that failed
     CompressResult *result;
     Blob *out;
     WCHAR *err;
@@ -69,8 +63,23 @@ struct Run {
 
 void set_current(Run *run, const Image *next)
 {
+    codec_trials_end(run->trials);
     if (run->p != run->src) image_free((Image *)run->p);
     run->p = next;
+    run->trials = next ? codec_trials_begin(next, run->ext, run->exif_src) : nullptr;
+}
+
+int encode_at(const Run *run, int quality, Blob *blob, WCHAR *err, int err_cap)
+{
+    if (run->trials) return codec_trials_encode(run->trials, quality, blob, err, err_cap);
+    return codec_encode_mem(run->p, run->ext, quality, run->exif_src, blob, err, err_cap);
+}
+
+int encode_trial(const Run *run, int quality, Blob *blob)
+{
+    int ok = encode_at(run, quality, blob, run->err, run->err_cap);
+    report_trial(run->p, quality, ok ? blob : nullptr);
+    return ok;
 }
 
 int succeed(Run *run, int quality, int missed)
@@ -87,7 +96,7 @@ int succeed(Run *run, int quality, int missed)
 int settle_at_min_quality(Run *run)
 {
     Blob trial = {};
-    if (!encode_trial(run->p, run->ext, run->params->min_quality, run->exif_src, &trial, run->err, run->err_cap)) {
+    if (!encode_trial(run, run->params->min_quality, &trial)) {
         blob_free(run->out);
         return 0;
     }
@@ -140,7 +149,7 @@ void encode_into(const Run *run, Trial *t, int quality)
     t->used = true;
     t->quality = quality;
     t->blob = Blob{};
-    t->ok = codec_encode_mem(run->p, run->ext, quality, run->exif_src, &t->blob, t->err, kTrialErrCap);
+    t->ok = encode_at(run, quality, &t->blob, t->err, kTrialErrCap);
 }
 
 // The quality the search asks for after mid, guessing that mid fares as the last
@@ -231,7 +240,7 @@ StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
 StageOutcome single_stage(Run *run, int32_t target, double *factor)
 {
     Blob trial = {};
-    if (!encode_trial(run->p, run->ext, run->params->max_quality, run->exif_src, &trial, run->err, run->err_cap))
+    if (!encode_trial(run, run->params->max_quality, &trial))
         return kStageFailed;
     if (trial.size <= target) {
         replace_blob(run->out, &trial);
@@ -310,7 +319,8 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
         result->bytes = out_blob->size;
         return 1;
     }
-    Run run = {src, src, ext, params, exif_src_path, result, out_blob, err, err_cap};
+    Run run = {src, src, ext, params, exif_src_path, codec_trials_begin(src, ext, exif_src_path), result, out_blob,
+               err, err_cap};
     int ok = run_with_limit(&run);
     set_current(&run, nullptr);
     // The trials reused one set of encoder buffers; the run is over, so they go.

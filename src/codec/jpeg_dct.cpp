@@ -1,0 +1,408 @@
+// The DCT of a picture is taken once through libjpeg's own pipeline (its colour
+// conversion, subsampling and SIMD DCT, with quantisation made the identity), then
+// every quality quantises it as libjpeg's SIMD code does and writes it through the
+// transcoding path with the optimal tables counted here: the same bytes, a third
+// of the work.
+#include "codec/jpeg_dct.h"
+#include "codec/jpeg_gather.h"
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <jerror.h>
+#include <emmintrin.h>
+
+// libjpeg's forward-DCT module: the public part, then (in this libjpeg-turbo
+// build) the private DCT, sample conversion and quantisation routines.
+struct jpeg_forward_dct {
+    void (*start_pass)(j_compress_ptr cinfo);
+    void (*forward_DCT)(j_compress_ptr cinfo, jpeg_component_info *compptr, JSAMPARRAY sample_data,
+                        JBLOCKROW coef_blocks, JDIMENSION start_row, JDIMENSION start_col, JDIMENSION num_blocks);
+};
+
+using QuantizeFn = void (*)(JCOEFPTR coef_block, short *divisors, short *workspace);
+
+struct FdctModule {
+    jpeg_forward_dct pub;
+    void (*dct)(short *data);
+    void *convsamp;
+    QuantizeFn quantize;
+};
+
+extern "C" {
+void jsimd_fdct_islow(short *data);
+void jsimd_quantize(JCOEFPTR coef_block, short *divisors, short *workspace);
+void *jpeg_get_large(j_common_ptr cinfo, size_t size);
+void jpeg_free_large(j_common_ptr cinfo, void *object, size_t size);
+}
+
+namespace {
+
+struct Plane {
+    JCOEF *blocks;  // unquantised, 64 per block in block order, real blocks only
+    uint32_t w_blocks, h_blocks;
+    int mcu_w, mcu_h;  // blocks per MCU across and down
+    int quant_tbl, dc_tbl, ac_tbl;
+};
+
+}  // namespace
+
+struct JpegDct {
+    uint32_t width, height;
+    int planes_used;
+    Plane planes[MAX_COMPS_IN_SCAN];
+    uint32_t mcus_per_row, mcu_rows;
+    void *storage;
+    size_t storage_bytes;
+};
+
+namespace {
+
+struct DctError {
+    jpeg_error_mgr base;
+    jmp_buf jump;
+};
+
+void on_error(j_common_ptr cinfo)
+{
+    longjmp(((DctError *)cinfo->err)->jump, 1);
+}
+
+void no_message(j_common_ptr) {}
+
+void use_error(jpeg_compress_struct *cinfo, DctError *err)
+{
+    cinfo->err = jpeg_std_error(&err->base);
+    err->base.error_exit = on_error;
+    err->base.output_message = no_message;
+}
+
+// The DCT pass writes only the file's first bytes before it is abandoned.
+struct NullDest {
+    jpeg_destination_mgr base;
+    JOCTET buffer[4096];
+};
+
+void null_reset(j_compress_ptr cinfo)
+{
+    NullDest *d = (NullDest *)cinfo->dest;
+    d->base.next_output_byte = d->buffer;
+    d->base.free_in_buffer = sizeof d->buffer;
+}
+
+boolean null_empty(j_compress_ptr cinfo)
+{
+    null_reset(cinfo);
+    return TRUE;
+}
+
+void null_term(j_compress_ptr) {}
+
+void identity_quantize(JCOEFPTR coef_block, short *, short *workspace)
+{
+    memcpy(coef_block, workspace, DCTSIZE2 * sizeof(JCOEF));
+}
+
+struct Capture {
+    JpegDct *dct;
+    uint32_t next_mcu;
+};
+
+// Called for every MCU in order, with blocks past the picture's edge included.
+boolean capture_mcu(j_compress_ptr cinfo, JBLOCKROW *MCU_data)
+{
+    Capture *cap = (Capture *)cinfo->client_data;
+    JpegDct *dct = cap->dct;
+    uint32_t row = cap->next_mcu / dct->mcus_per_row, col = cap->next_mcu % dct->mcus_per_row;
+    cap->next_mcu++;
+    int blkn = 0;
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        const Plane &p = dct->planes[ci];
+        for (int y = 0; y < p.mcu_h; ++y) {
+            for (int x = 0; x < p.mcu_w; ++x, ++blkn) {
+                uint32_t by = row * p.mcu_h + y, bx = col * p.mcu_w + x;
+                if (by < p.h_blocks && bx < p.w_blocks)
+                    memcpy(p.blocks + ((size_t)by * p.w_blocks + bx) * DCTSIZE2, MCU_data[blkn][0],
+                           DCTSIZE2 * sizeof(JCOEF));
+            }
+        }
+    }
+    return TRUE;
+}
+
+void capture_finish(j_compress_ptr) {}
+
+// One interleaved scan holding every component, in order: the layout captured here.
+bool plain_scan(j_compress_ptr cinfo)
+{
+    if (cinfo->comps_in_scan != cinfo->num_components || cinfo->num_components > MAX_COMPS_IN_SCAN) return false;
+    for (int ci = 0; ci < cinfo->comps_in_scan; ++ci)
+        if (cinfo->cur_comp_info[ci] != &cinfo->comp_info[ci]) return false;
+    return !cinfo->progressive_mode && !cinfo->arith_code && !cinfo->restart_interval && !cinfo->restart_in_rows;
+}
+
+bool layout_known(j_compress_ptr cinfo)
+{
+    const FdctModule *fdct = (const FdctModule *)cinfo->fdct;
+    return fdct && fdct->dct == jsimd_fdct_islow && fdct->quantize == jsimd_quantize;
+}
+
+bool plan_planes(j_compress_ptr cinfo, JpegDct *dct)
+{
+    dct->planes_used = cinfo->comps_in_scan;
+    dct->mcus_per_row = cinfo->MCUs_per_row;
+    dct->mcu_rows = cinfo->MCU_rows_in_scan;
+    size_t blocks = 0;
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        const jpeg_component_info *c = cinfo->cur_comp_info[ci];
+        Plane &p = dct->planes[ci];
+        p.w_blocks = c->width_in_blocks;
+        p.h_blocks = c->height_in_blocks;
+        p.mcu_w = c->MCU_width;
+        p.mcu_h = c->MCU_height;
+        p.quant_tbl = c->quant_tbl_no;
+        p.dc_tbl = c->dc_tbl_no;
+        p.ac_tbl = c->ac_tbl_no;
+        blocks += (size_t)p.w_blocks * p.h_blocks;
+    }
+    dct->storage_bytes = blocks * DCTSIZE2 * sizeof(JCOEF);
+    dct->storage = jpeg_get_large(nullptr, dct->storage_bytes);
+    if (!dct->storage) return false;
+    JCOEF *at = (JCOEF *)dct->storage;
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        dct->planes[ci].blocks = at;
+        at += (size_t)dct->planes[ci].w_blocks * dct->planes[ci].h_blocks * DCTSIZE2;
+    }
+    return true;
+}
+
+// Plain C frame: nothing with a destructor lives across setjmp.
+bool run_capture(const Image *image, JpegDct *dct)
+{
+    jpeg_compress_struct cinfo;
+    memset(&cinfo, 0, sizeof cinfo);
+    DctError err;
+    use_error(&cinfo, &err);
+    NullDest dest;
+    Capture cap = {dct, 0};
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    dest.base.init_destination = null_reset;
+    dest.base.empty_output_buffer = null_empty;
+    dest.base.term_destination = null_term;
+    cinfo.dest = &dest.base;
+    jpeg_encode_setup(&cinfo, image->width, image->height, 75);
+    cinfo.optimize_coding = FALSE;  // one pass: each MCU goes from the DCT straight to the capture
+    jpeg_start_compress(&cinfo, TRUE);
+    bool ok = layout_known(&cinfo) && plain_scan(&cinfo) && plan_planes(&cinfo, dct);
+    if (ok) {
+        ((FdctModule *)cinfo.fdct)->quantize = identity_quantize;
+        cinfo.client_data = &cap;
+        cinfo.entropy->encode_mcu = capture_mcu;
+        cinfo.entropy->finish_pass = capture_finish;
+        while (cinfo.next_scanline < cinfo.image_height) {
+            JSAMPROW row = (JSAMPROW)(image->data + (size_t)cinfo.next_scanline * image->stride);
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        ok = cap.next_mcu == dct->mcus_per_row * dct->mcu_rows;
+    }
+    jpeg_destroy_compress(&cinfo);
+    return ok;
+}
+
+// libjpeg-turbo's reciprocal division for a quantiser q: (|x| + corr) * recip * scale >> 32.
+struct Divisors {
+    alignas(16) uint16_t recip[DCTSIZE2];
+    alignas(16) uint16_t corr[DCTSIZE2];
+    alignas(16) uint16_t scale[DCTSIZE2];
+};
+
+void make_divisors(const JQUANT_TBL *table, Divisors *d)
+{
+    for (int i = 0; i < DCTSIZE2; ++i) {
+        uint32_t divisor = (uint32_t)table->quantval[i] << 3;  // the DCT's scaling
+        int b = 31 - __builtin_clz(divisor);
+        int r = 16 + b;
+        uint64_t fq = ((uint64_t)1 << r) / divisor, fr = ((uint64_t)1 << r) % divisor;
+        uint32_t c = divisor / 2;
+        if (fr == 0) {
+            fq >>= 1;
+            --r;
+        } else if (fr <= divisor / 2) {
+            ++c;
+        } else {
+            ++fq;
+        }
+        d->recip[i] = (uint16_t)fq;
+        d->corr[i] = (uint16_t)c;
+        d->scale[i] = (uint16_t)(1u << (32 - r));
+    }
+}
+
+void quantize_block(const JCOEF *in, JCOEF *out, const Divisors *d)
+{
+    for (int i = 0; i < DCTSIZE2; i += 8) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(in + i));
+        __m128i sign = _mm_srai_epi16(x, 15);
+        __m128i a = _mm_sub_epi16(_mm_xor_si128(x, sign), sign);
+        a = _mm_add_epi16(a, _mm_load_si128((const __m128i *)(d->corr + i)));
+        a = _mm_mulhi_epu16(a, _mm_load_si128((const __m128i *)(d->recip + i)));
+        a = _mm_mulhi_epu16(a, _mm_load_si128((const __m128i *)(d->scale + i)));
+        _mm_storeu_si128((__m128i *)(out + i), _mm_sub_epi16(_mm_xor_si128(a, sign), sign));
+    }
+}
+
+struct Counts {
+    long dc[NUM_HUFF_TBLS][257];
+    long ac[NUM_HUFF_TBLS][257];
+};
+
+struct TrialPlane {
+    JBLOCKARRAY rows;
+    Divisors div;
+};
+
+// Quantises every block into the output arrays and counts the symbols in the
+// order they will be written, edge blocks included (DC as the block before, AC zero).
+void quantize_and_count(j_compress_ptr cinfo, const JpegDct *dct, TrialPlane *tp, Counts *counts)
+{
+    int last_dc[MAX_COMPS_IN_SCAN] = {};
+    for (uint32_t row = 0; row < dct->mcu_rows; ++row) {
+        for (uint32_t col = 0; col < dct->mcus_per_row; ++col) {
+            for (int ci = 0; ci < dct->planes_used; ++ci) {
+                const Plane &p = dct->planes[ci];
+                long *dc = counts->dc[p.dc_tbl], *ac = counts->ac[p.ac_tbl];
+                for (int y = 0; y < p.mcu_h; ++y) {
+                    uint32_t by = row * p.mcu_h + y;
+                    for (int x = 0; x < p.mcu_w; ++x) {
+                        uint32_t bx = col * p.mcu_w + x;
+                        if (by >= p.h_blocks || bx >= p.w_blocks) {
+                            dc[0]++;
+                            ac[0]++;
+                            continue;
+                        }
+                        JCOEF *out = tp[ci].rows[by][bx];
+                        quantize_block(p.blocks + ((size_t)by * p.w_blocks + bx) * DCTSIZE2, out, &tp[ci].div);
+                        jpeg_gather_count_block(cinfo, out, last_dc[ci], dc, ac);
+                        last_dc[ci] = out[0];
+                    }
+                }
+            }
+        }
+    }
+}
+
+void install_tables(j_compress_ptr cinfo, const JpegDct *dct, Counts *counts)
+{
+    bool did_dc[NUM_HUFF_TBLS] = {}, did_ac[NUM_HUFF_TBLS] = {};
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        int dc = dct->planes[ci].dc_tbl, ac = dct->planes[ci].ac_tbl;
+        if (!did_dc[dc]) {
+            if (!cinfo->dc_huff_tbl_ptrs[dc]) cinfo->dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table((j_common_ptr)cinfo);
+            jpeg_gen_optimal_table(cinfo, cinfo->dc_huff_tbl_ptrs[dc], counts->dc[dc]);
+            did_dc[dc] = true;
+        }
+        if (!did_ac[ac]) {
+            if (!cinfo->ac_huff_tbl_ptrs[ac]) cinfo->ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table((j_common_ptr)cinfo);
+            jpeg_gen_optimal_table(cinfo, cinfo->ac_huff_tbl_ptrs[ac], counts->ac[ac]);
+            did_ac[ac] = true;
+        }
+    }
+}
+
+uint32_t round_up(uint32_t v, int to)
+{
+    return (v + (uint32_t)to - 1) / (uint32_t)to * (uint32_t)to;
+}
+
+// Plain C frame: nothing with a destructor lives across setjmp.
+int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t app1_size, Counts *counts,
+                    unsigned char **out, unsigned long *out_size)
+{
+    jpeg_compress_struct cinfo;
+    memset(&cinfo, 0, sizeof cinfo);
+    DctError err;
+    use_error(&cinfo, &err);
+    *out = nullptr;
+    *out_size = 0;
+    if (setjmp(err.jump)) {
+        if (cinfo.dest && *out) cinfo.dest->term_destination(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        free(*out);
+        *out = nullptr;
+        return 0;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, out, out_size);
+    jpeg_encode_setup(&cinfo, dct->width, dct->height, quality);
+    cinfo.optimize_coding = FALSE;  // the tables are counted here
+    jvirt_barray_ptr arrays[MAX_COMPS_IN_SCAN] = {};
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        const Plane &p = dct->planes[ci];
+        uint32_t h = round_up(p.h_blocks, p.mcu_h);
+        arrays[ci] = cinfo.mem->request_virt_barray((j_common_ptr)&cinfo, JPOOL_IMAGE, FALSE,
+                                                    round_up(p.w_blocks, p.mcu_w), h, h);
+    }
+    jpeg_write_coefficients(&cinfo, arrays);
+    if (app1 && app1_size > 0) jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1, (unsigned int)app1_size);
+    TrialPlane tp[MAX_COMPS_IN_SCAN];
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        const Plane &p = dct->planes[ci];
+        tp[ci].rows = cinfo.mem->access_virt_barray((j_common_ptr)&cinfo, arrays[ci], 0,
+                                                    round_up(p.h_blocks, p.mcu_h), TRUE);
+        make_divisors(cinfo.quant_tbl_ptrs[p.quant_tbl], &tp[ci].div);
+    }
+    memset(counts, 0, sizeof *counts);
+    quantize_and_count(&cinfo, dct, tp, counts);
+    install_tables(&cinfo, dct, counts);
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return 1;
+}
+
+}  // namespace
+
+JpegDct *jpeg_dct_prepare(const Image *image)
+{
+    if (!image || !image->data || image->width == 0 || image->height == 0) return nullptr;
+    JpegDct *dct = (JpegDct *)calloc(1, sizeof(JpegDct));
+    if (!dct) return nullptr;
+    dct->width = image->width;
+    dct->height = image->height;
+    if (!run_capture(image, dct)) {
+        jpeg_dct_free(dct);
+        return nullptr;
+    }
+    return dct;
+}
+
+HRESULT jpeg_dct_encode(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, Blob *blob)
+{
+    if (!dct || !blob) return E_FAIL;
+    if (quality < 1) quality = 1;
+    if (quality > 100) quality = 100;
+    const uint8_t *marker = app1 && !app1->empty() && app1->size() <= 65533 ? app1->data() : nullptr;
+    Counts *counts = (Counts *)malloc(sizeof(Counts));
+    if (!counts) return E_OUTOFMEMORY;
+    unsigned char *bytes = nullptr;
+    unsigned long size = 0;
+    int ok = encode_from_dct(dct, quality, marker, marker ? app1->size() : 0, counts, &bytes, &size);
+    free(counts);
+    if (!ok) return E_FAIL;
+    if (size == 0 || size > 0x7FFFFFFF) {
+        free(bytes);
+        return E_FAIL;
+    }
+    blob->data = bytes;
+    blob->size = (int32_t)size;
+    return S_OK;
+}
+
+void jpeg_dct_free(JpegDct *dct)
+{
+    if (!dct) return;
+    if (dct->storage) jpeg_free_large(nullptr, dct->storage, dct->storage_bytes);
+    free(dct);
+}
