@@ -386,7 +386,7 @@ TEST_F(Compress, ReusedDctAndFastCountGiveLibjpegsBytes)
         bool alpha;
     };
     static constexpr Case kCases[] = {{1, 1, false}, {7, 9, false}, {17, 9, true}, {33, 31, false},
-                                      {100, 3, false}, {257, 129, true}};
+                                      {100, 3, false}, {257, 129, true}, {1280, 801, true}};
     static constexpr int kQualities[] = {1, 30, 62, 95, 100};
     std::wstring exif = testdata_path(L"camera/canon_sx60_orient6.jpg");
     for (const Case &c : kCases) {

@@ -97,13 +97,23 @@ boolean null_empty(j_compress_ptr cinfo)
 
 void null_term(j_compress_ptr) {}
 
+void use_null_dest(j_compress_ptr cinfo, NullDest *dest)
+{
+    dest->base.init_destination = null_reset;
+    dest->base.empty_output_buffer = null_empty;
+    dest->base.term_destination = null_term;
+    cinfo->dest = &dest->base;
+}
+
 void identity_quantize(JCOEFPTR coef_block, short *, short *workspace)
 {
     memcpy(coef_block, workspace, DCTSIZE2 * sizeof(JCOEF));
 }
 
+// One band of MCU rows; its own encoder numbers them from first_mcu_row.
 struct Capture {
     JpegDct *dct;
+    uint32_t first_mcu_row;
     uint32_t next_mcu;
 };
 
@@ -112,7 +122,7 @@ boolean capture_mcu(j_compress_ptr cinfo, JBLOCKROW *MCU_data)
 {
     Capture *cap = (Capture *)cinfo->client_data;
     JpegDct *dct = cap->dct;
-    uint32_t row = cap->next_mcu / dct->mcus_per_row, col = cap->next_mcu % dct->mcus_per_row;
+    uint32_t row = cap->first_mcu_row + cap->next_mcu / dct->mcus_per_row, col = cap->next_mcu % dct->mcus_per_row;
     cap->next_mcu++;
     int blkn = 0;
     for (int ci = 0; ci < dct->planes_used; ++ci) {
@@ -175,7 +185,77 @@ bool plan_planes(j_compress_ptr cinfo, JpegDct *dct)
     return true;
 }
 
-// Plain C frame: nothing with a destructor lives across setjmp.
+// Below this a second thread costs more than it saves.
+constexpr uint64_t kBandsMinPixels = 1000000;
+
+void capture_into(jpeg_compress_struct *cinfo, Capture *cap)
+{
+    ((FdctModule *)cinfo->fdct)->quantize = identity_quantize;
+    cinfo->client_data = cap;
+    cinfo->entropy->encode_mcu = capture_mcu;
+    cinfo->entropy->finish_pass = capture_finish;
+}
+
+void feed_rows(jpeg_compress_struct *cinfo, const Image *image, uint32_t first, uint32_t end)
+{
+    while (cinfo->next_scanline < end - first) {
+        JSAMPROW row = (JSAMPROW)(image->data + (size_t)(first + cinfo->next_scanline) * image->stride);
+        jpeg_write_scanlines(cinfo, &row, 1);
+    }
+}
+
+struct Band {
+    const Image *image;
+    JpegDct *dct;
+    uint32_t first_row;  // pixel row where the band starts, on an MCU row boundary
+    uint32_t first_mcu_row;
+    bool ok;
+};
+
+// The rows from first_row to the bottom, as a picture of their own: MCU rows share
+// no pixels, so its blocks are those of the whole picture. Plain C frame.
+void capture_lower_band(Band *band)
+{
+    jpeg_compress_struct cinfo;
+    memset(&cinfo, 0, sizeof cinfo);
+    DctError err;
+    use_error(&cinfo, &err);
+    NullDest dest;
+    Capture cap = {band->dct, band->first_mcu_row, 0};
+    band->ok = false;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return;
+    }
+    jpeg_create_compress(&cinfo);
+    use_null_dest(&cinfo, &dest);
+    jpeg_encode_setup(&cinfo, band->image->width, band->image->height - band->first_row, 75);
+    jpeg_start_compress(&cinfo, TRUE);
+    if (layout_known(&cinfo) && plain_scan(&cinfo) && cinfo.MCUs_per_row == band->dct->mcus_per_row) {
+        capture_into(&cinfo, &cap);
+        feed_rows(&cinfo, band->image, band->first_row, band->image->height);
+        band->ok = band->first_mcu_row + cinfo.MCU_rows_in_scan == band->dct->mcu_rows &&
+                   cap.next_mcu == cinfo.MCU_rows_in_scan * cinfo.MCUs_per_row;
+    }
+    jpeg_destroy_compress(&cinfo);
+}
+
+DWORD WINAPI lower_band_thread(void *arg)
+{
+    capture_lower_band((Band *)arg);
+    return 0;
+}
+
+void join(HANDLE *thread)
+{
+    if (!*thread) return;
+    WaitForSingleObject(*thread, INFINITE);
+    CloseHandle(*thread);
+    *thread = nullptr;
+}
+
+// Plans the planes from the whole picture and captures it, the lower half of a
+// large picture on a second thread. Plain C frame.
 bool run_capture(const Image *image, JpegDct *dct)
 {
     jpeg_compress_struct cinfo;
@@ -183,35 +263,36 @@ bool run_capture(const Image *image, JpegDct *dct)
     DctError err;
     use_error(&cinfo, &err);
     NullDest dest;
-    Capture cap = {dct, 0};
+    Capture cap = {dct, 0, 0};
+    Band lower = {image, dct, image->height, 0, true};
+    HANDLE helper = nullptr;
     if (setjmp(err.jump)) {
+        join(&helper);
         jpeg_destroy_compress(&cinfo);
         return false;
     }
     jpeg_create_compress(&cinfo);
-    dest.base.init_destination = null_reset;
-    dest.base.empty_output_buffer = null_empty;
-    dest.base.term_destination = null_term;
-    cinfo.dest = &dest.base;
+    use_null_dest(&cinfo, &dest);
     jpeg_encode_setup(&cinfo, image->width, image->height, 75);
-    cinfo.optimize_coding = FALSE;  // one pass: each MCU goes from the DCT straight to the capture
     jpeg_start_compress(&cinfo, TRUE);
     bool ok = layout_known(&cinfo) && plain_scan(&cinfo) && plan_planes(&cinfo, dct);
     if (ok) {
-        ((FdctModule *)cinfo.fdct)->quantize = identity_quantize;
-        cinfo.client_data = &cap;
-        cinfo.entropy->encode_mcu = capture_mcu;
-        cinfo.entropy->finish_pass = capture_finish;
-        while (cinfo.next_scanline < cinfo.image_height) {
-            JSAMPROW row = (JSAMPROW)(image->data + (size_t)cinfo.next_scanline * image->stride);
-            jpeg_write_scanlines(&cinfo, &row, 1);
+        uint32_t mcu_rows_above = dct->mcu_rows / 2;
+        if ((uint64_t)image->width * image->height >= kBandsMinPixels && mcu_rows_above > 0) {
+            lower.first_mcu_row = mcu_rows_above;
+            lower.first_row = mcu_rows_above * (uint32_t)(cinfo.max_v_samp_factor * DCTSIZE);
+            helper = CreateThread(nullptr, 0, lower_band_thread, &lower, 0, nullptr);
+            if (!helper) capture_lower_band(&lower);
         }
-        ok = cap.next_mcu == dct->mcus_per_row * dct->mcu_rows;
+        capture_into(&cinfo, &cap);
+        feed_rows(&cinfo, image, 0, lower.first_row);
+        join(&helper);
+        uint32_t rows_here = lower.first_row < image->height ? lower.first_mcu_row : dct->mcu_rows;
+        ok = lower.ok && cap.next_mcu == rows_here * dct->mcus_per_row;
     }
     jpeg_destroy_compress(&cinfo);
     return ok;
 }
-
 // libjpeg-turbo's reciprocal division for a quantiser q: (|x| + corr) * recip * scale >> 32.
 struct Divisors {
     alignas(16) uint16_t recip[DCTSIZE2];
