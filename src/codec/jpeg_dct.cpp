@@ -19,6 +19,12 @@ struct jpeg_forward_dct {
                         JBLOCKROW coef_blocks, JDIMENSION start_row, JDIMENSION start_col, JDIMENSION num_blocks);
 };
 
+// The coefficient stage's interface.
+struct jpeg_c_coef_controller {
+    void (*start_pass)(j_compress_ptr cinfo, int pass_mode);
+    boolean (*compress_data)(j_compress_ptr cinfo, JSAMPIMAGE input_buf);
+};
+
 using QuantizeFn = void (*)(JCOEFPTR coef_block, short *divisors, short *workspace);
 
 struct FdctModule {
@@ -340,39 +346,86 @@ struct Counts {
     long ac[NUM_HUFF_TBLS][257];
 };
 
-struct TrialPlane {
-    JBLOCKARRAY rows;
-    Divisors div;
+// One encoding's state: the quantisers, and one MCU's blocks as they are written.
+struct Trial {
+    const JpegDct *dct;
+    Divisors div[MAX_COMPS_IN_SCAN];
+    int plane_of[C_MAX_BLOCKS_IN_MCU];
+    int blocks_in_mcu;
+    uint32_t next_row;  // the writing pass's next MCU row
+    JBLOCK blocks[C_MAX_BLOCKS_IN_MCU];
+    JBLOCKROW rows[C_MAX_BLOCKS_IN_MCU];
 };
 
-// Quantises every block into the output arrays and counts the symbols in the
-// order they will be written, edge blocks included (DC as the block before, AC zero).
-void quantize_and_count(j_compress_ptr cinfo, const JpegDct *dct, TrialPlane *tp, Counts *counts)
+bool trial_setup(Trial *t, const JpegDct *dct, j_compress_ptr cinfo)
 {
-    int last_dc[MAX_COMPS_IN_SCAN] = {};
-    for (uint32_t row = 0; row < dct->mcu_rows; ++row) {
-        for (uint32_t col = 0; col < dct->mcus_per_row; ++col) {
-            for (int ci = 0; ci < dct->planes_used; ++ci) {
-                const Plane &p = dct->planes[ci];
-                long *dc = counts->dc[p.dc_tbl], *ac = counts->ac[p.ac_tbl];
-                for (int y = 0; y < p.mcu_h; ++y) {
-                    uint32_t by = row * p.mcu_h + y;
-                    for (int x = 0; x < p.mcu_w; ++x) {
-                        uint32_t bx = col * p.mcu_w + x;
-                        if (by >= p.h_blocks || bx >= p.w_blocks) {
-                            dc[0]++;
-                            ac[0]++;
-                            continue;
-                        }
-                        JCOEF *out = tp[ci].rows[by][bx];
-                        quantize_block(p.blocks + ((size_t)by * p.w_blocks + bx) * DCTSIZE2, out, &tp[ci].div);
-                        jpeg_gather_count_block(cinfo, out, last_dc[ci], dc, ac);
-                        last_dc[ci] = out[0];
-                    }
+    t->dct = dct;
+    t->blocks_in_mcu = 0;
+    t->next_row = 0;
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        const Plane &p = dct->planes[ci];
+        make_divisors(cinfo->quant_tbl_ptrs[p.quant_tbl], &t->div[ci]);
+        for (int b = 0; b < p.mcu_w * p.mcu_h; ++b) {
+            if (t->blocks_in_mcu == C_MAX_BLOCKS_IN_MCU) return false;
+            t->plane_of[t->blocks_in_mcu++] = ci;
+        }
+    }
+    for (int b = 0; b < C_MAX_BLOCKS_IN_MCU; ++b) t->rows[b] = &t->blocks[b];
+    return true;
+}
+
+// The MCU's blocks in writing order: real ones quantised, past the picture's edge
+// zero with the DC of the block before, as libjpeg pads.
+void fill_mcu(Trial *t, uint32_t row, uint32_t col)
+{
+    const JpegDct *dct = t->dct;
+    int blkn = 0;
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        const Plane &p = dct->planes[ci];
+        for (int y = 0; y < p.mcu_h; ++y) {
+            uint32_t by = row * p.mcu_h + y;
+            for (int x = 0; x < p.mcu_w; ++x, ++blkn) {
+                uint32_t bx = col * p.mcu_w + x;
+                JCOEF *out = t->blocks[blkn];
+                if (by < p.h_blocks && bx < p.w_blocks) {
+                    quantize_block(p.blocks + ((size_t)by * p.w_blocks + bx) * DCTSIZE2, out, &t->div[ci]);
+                } else {
+                    memset(out, 0, sizeof(JBLOCK));
+                    out[0] = blkn > 0 ? t->blocks[blkn - 1][0] : 0;
                 }
             }
         }
     }
+}
+
+void count_all(j_compress_ptr cinfo, Trial *t, Counts *counts)
+{
+    const JpegDct *dct = t->dct;
+    int last_dc[MAX_COMPS_IN_SCAN] = {};
+    for (uint32_t row = 0; row < dct->mcu_rows; ++row) {
+        for (uint32_t col = 0; col < dct->mcus_per_row; ++col) {
+            fill_mcu(t, row, col);
+            for (int b = 0; b < t->blocks_in_mcu; ++b) {
+                int ci = t->plane_of[b];
+                const Plane &p = dct->planes[ci];
+                jpeg_gather_count_block(cinfo, t->blocks[b], last_dc[ci], counts->dc[p.dc_tbl], counts->ac[p.ac_tbl]);
+                last_dc[ci] = t->blocks[b][0];
+            }
+        }
+    }
+}
+
+// Stands in for the transcoder's coefficient stage: libjpeg asks for one MCU row
+// at a time and gets it quantised from the kept DCT, without a whole-picture buffer.
+boolean write_mcu_row(j_compress_ptr cinfo, JSAMPIMAGE)
+{
+    Trial *t = (Trial *)cinfo->client_data;
+    uint32_t row = t->next_row++;
+    for (uint32_t col = 0; col < t->dct->mcus_per_row; ++col) {
+        fill_mcu(t, row, col);
+        if (!cinfo->entropy->encode_mcu(cinfo, t->rows)) return FALSE;
+    }
+    return TRUE;
 }
 
 void install_tables(j_compress_ptr cinfo, const JpegDct *dct, Counts *counts)
@@ -393,13 +446,13 @@ void install_tables(j_compress_ptr cinfo, const JpegDct *dct, Counts *counts)
     }
 }
 
-uint32_t round_up(uint32_t v, int to)
-{
-    return (v + (uint32_t)to - 1) / (uint32_t)to * (uint32_t)to;
-}
+struct Scratch {
+    Counts counts;
+    Trial trial;
+};
 
 // Plain C frame: nothing with a destructor lives across setjmp.
-int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t app1_size, Counts *counts,
+int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t app1_size, Scratch *scratch,
                     unsigned char **out, unsigned long *out_size)
 {
     jpeg_compress_struct cinfo;
@@ -419,28 +472,23 @@ int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t
     jpeg_mem_dest(&cinfo, out, out_size);
     jpeg_encode_setup(&cinfo, dct->width, dct->height, quality);
     cinfo.optimize_coding = FALSE;  // the tables are counted here
+    // The transcoder wants coefficient arrays; its reading stage is replaced below,
+    // so token ones do.
     jvirt_barray_ptr arrays[MAX_COMPS_IN_SCAN] = {};
-    for (int ci = 0; ci < dct->planes_used; ++ci) {
-        const Plane &p = dct->planes[ci];
-        uint32_t h = round_up(p.h_blocks, p.mcu_h);
-        arrays[ci] = cinfo.mem->request_virt_barray((j_common_ptr)&cinfo, JPOOL_IMAGE, FALSE,
-                                                    round_up(p.w_blocks, p.mcu_w), h, h);
-    }
+    for (int ci = 0; ci < dct->planes_used; ++ci)
+        arrays[ci] = cinfo.mem->request_virt_barray((j_common_ptr)&cinfo, JPOOL_IMAGE, FALSE, 1, 1, 1);
     jpeg_write_coefficients(&cinfo, arrays);
     if (app1 && app1_size > 0) jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1, (unsigned int)app1_size);
-    TrialPlane tp[MAX_COMPS_IN_SCAN];
-    for (int ci = 0; ci < dct->planes_used; ++ci) {
-        const Plane &p = dct->planes[ci];
-        tp[ci].rows = cinfo.mem->access_virt_barray((j_common_ptr)&cinfo, arrays[ci], 0,
-                                                    round_up(p.h_blocks, p.mcu_h), TRUE);
-        make_divisors(cinfo.quant_tbl_ptrs[p.quant_tbl], &tp[ci].div);
-    }
-    memset(counts, 0, sizeof *counts);
-    quantize_and_count(&cinfo, dct, tp, counts);
-    install_tables(&cinfo, dct, counts);
+    Trial *t = &scratch->trial;
+    if (!trial_setup(t, dct, &cinfo)) ERREXIT(&cinfo, JERR_BAD_MCU_SIZE);
+    memset(&scratch->counts, 0, sizeof scratch->counts);
+    count_all(&cinfo, t, &scratch->counts);
+    install_tables(&cinfo, dct, &scratch->counts);
+    cinfo.client_data = t;
+    cinfo.coef->compress_data = write_mcu_row;
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return 1;
+    return t->next_row == dct->mcu_rows;
 }
 
 }  // namespace
@@ -465,14 +513,13 @@ HRESULT jpeg_dct_encode(const JpegDct *dct, int quality, const std::vector<uint8
     if (quality < 1) quality = 1;
     if (quality > 100) quality = 100;
     const uint8_t *marker = app1 && !app1->empty() && app1->size() <= 65533 ? app1->data() : nullptr;
-    Counts *counts = (Counts *)malloc(sizeof(Counts));
-    if (!counts) return E_OUTOFMEMORY;
+    Scratch *scratch = (Scratch *)malloc(sizeof(Scratch));
+    if (!scratch) return E_OUTOFMEMORY;
     unsigned char *bytes = nullptr;
     unsigned long size = 0;
-    int ok = encode_from_dct(dct, quality, marker, marker ? app1->size() : 0, counts, &bytes, &size);
-    free(counts);
-    if (!ok) return E_FAIL;
-    if (size == 0 || size > 0x7FFFFFFF) {
+    int ok = encode_from_dct(dct, quality, marker, marker ? app1->size() : 0, scratch, &bytes, &size);
+    free(scratch);
+    if (!ok || size == 0 || size > 0x7FFFFFFF) {
         free(bytes);
         return E_FAIL;
     }
