@@ -306,8 +306,9 @@ TEST_F(Compress, RealPhotosEndAtOrUnderTheLimit)
     }
 }
 
-// Trials reuse the encoder's large buffers from the trial before; each must still
-// have the bytes of a fresh encode of the same picture at the same quality.
+// Trials reuse the encoder's large buffers and the picture's DCT; each must still
+// have the bytes of a fresh encode of the same picture at the same quality, and a
+// trial stopped early as sure to miss the limit must really miss it.
 TEST_F(Compress, TrialsWithReusedBuffersMatchFreshEncodes)
 {
     Image *noise = image_new(1600, 1200);
@@ -319,13 +320,17 @@ TEST_F(Compress, TrialsWithReusedBuffersMatchFreshEncodes)
     struct Seen {
         int quality;
         uint32_t w, h;
+        int32_t size;  // or its lower bound
+        bool bound_only;
         std::vector<uint8_t> bytes;
     };
     std::vector<Seen> seen;
     compress_set_trial_hook(
         [](const CompressTrial *t, void *ctx) {
+            std::vector<uint8_t> bytes;
+            if (t->data) bytes.assign(t->data, t->data + t->bytes);
             ((std::vector<Seen> *)ctx)
-                ->push_back({t->quality, t->width, t->height, std::vector<uint8_t>(t->data, t->data + t->bytes)});
+                ->push_back({t->quality, t->width, t->height, t->bytes, t->bound_only != 0, bytes});
         },
         &seen);
     ASSERT_TRUE(run(noise, L".jpg", 150)) << err_;
@@ -338,7 +343,7 @@ TEST_F(Compress, TrialsWithReusedBuffersMatchFreshEncodes)
         if (i > 0 && (seen[i].w != seen[i - 1].w || lo > hi)) lo = 30, hi = 95;
         int mid = lo + ((hi - lo) >> 1);
         EXPECT_EQ(seen[i].quality, mid) << i;
-        if (seen[i].bytes.size() <= 150u * 1024)
+        if (seen[i].size <= 150 * 1024)
             lo = mid + 1;
         else
             hi = mid - 1;
@@ -354,7 +359,12 @@ TEST_F(Compress, TrialsWithReusedBuffersMatchFreshEncodes)
         codec_release_buffers();
         Blob fresh = {};
         ASSERT_TRUE(codec_encode_mem(p, L".jpg", s.quality, nullptr, &fresh, err_, kCap)) << err_;
-        EXPECT_TRUE(s.bytes == std::vector<uint8_t>(fresh.data, fresh.data + fresh.size)) << s.quality << " " << s.w;
+        if (s.bound_only) {
+            EXPECT_GT(s.size, 150 * 1024) << s.quality << " " << s.w;
+            EXPECT_GE(fresh.size, s.size) << s.quality << " " << s.w;
+        } else {
+            EXPECT_TRUE(s.bytes == std::vector<uint8_t>(fresh.data, fresh.data + fresh.size)) << s.quality << " " << s.w;
+        }
         blob_free(&fresh);
     }
     image_free(smaller);
@@ -415,4 +425,24 @@ TEST_F(Compress, ReusedDctAndFastCountGiveLibjpegsBytes)
         codec_trials_end(trials);
         image_free(img);
     }
+}
+
+// Trials sure to miss are not written, yet the next stage's size still comes from
+// the smallest real encoding of the stage, as if every trial had been written.
+TEST_F(Compress, AStageMissedByBoundsShrinksByItsSmallestRealSize)
+{
+    Image *img = noisy(900, 700);
+    int32_t smallest = encoded_size(img, L".jpg", 30);
+    int kb = smallest / 4 / 1024;
+    ASSERT_TRUE(run(img, L".jpg", kb)) << err_;
+    size_t first_stage = 0, bound_only = 0;
+    for (; first_stage < trials_.size() && trials_[first_stage].width == 900; ++first_stage)
+        bound_only += trials_[first_stage].bound_only;
+    EXPECT_EQ(first_stage, 6u);  // 62 45 37 33 31 30
+    EXPECT_GE(bound_only, 5u);
+    ASSERT_LT(first_stage, trials_.size());
+    double f = std::sqrt(kb * 1024.0 / smallest);
+    EXPECT_EQ(trials_[first_stage].width, (uint32_t)(900 * f + 0.5));
+    EXPECT_EQ(trials_[first_stage].height, (uint32_t)(700 * f + 0.5));
+    image_free(img);
 }

@@ -1,6 +1,7 @@
 #include "codec/codec_trials.h"
 #include "codec/exif.h"
 #include "codec/jpeg_dct.h"
+#include <cstdint>
 #include <iterator>
 #include <new>
 #include <vector>
@@ -52,12 +53,20 @@ CodecTrials *codec_trials_begin(const Image *image, const WCHAR *ext, const WCHA
 
 int codec_trials_encode(const CodecTrials *t, int quality, Blob *blob, WCHAR *err, int err_cap)
 {
+    int64_t floor = 0;
+    return codec_trials_encode_within(t, quality, INT64_MAX, blob, &floor, err, err_cap);
+}
+
+int codec_trials_encode_within(const CodecTrials *t, int quality, int64_t limit, Blob *blob, int64_t *floor,
+                               WCHAR *err, int err_cap)
+{
     if (!t || !t->dct) return codec_encode_mem(t ? t->image : nullptr, t ? t->ext : nullptr, quality,
                                                t ? t->exif_src : nullptr, blob, err, err_cap);
     clear_err(err, err_cap);
     if (!blob) return 0;
     blob_free(blob);
-    HRESULT hr = jpeg_dct_encode(t->dct, quality, &t->app1, blob);
+    HRESULT hr = jpeg_dct_encode_within(t->dct, quality, &t->app1, limit, blob, floor);
+    if (hr == S_FALSE) return 2;
     if (FAILED(hr)) {
         blob_free(blob);
         set_err(err, err_cap, L"编码失败（错误码 0x%08X）。", (unsigned)hr);

@@ -6,6 +6,7 @@
 #include "codec/jpeg_dct.h"
 #include "codec/jpeg_gather.h"
 #include <csetjmp>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <jerror.h>
@@ -446,14 +447,46 @@ void install_tables(j_compress_ptr cinfo, const JpegDct *dct, Counts *counts)
     }
 }
 
+// Bits of entropy-coded data under a table: each symbol's code plus the magnitude
+// bits it carries (the low four bits of the symbol).
+int64_t table_bits(const JHUFF_TBL *table, const long *freq)
+{
+    int64_t bits = 0;
+    int i = 0;
+    for (int len = 1; len <= 16; ++len) {
+        for (int n = 0; n < table->bits[len]; ++n, ++i) {
+            int symbol = table->huffval[i];
+            bits += (int64_t)freq[symbol] * (len + (symbol & 15));
+        }
+    }
+    return bits;
+}
+
+int64_t coded_bits(j_compress_ptr cinfo, const JpegDct *dct, const Counts *counts)
+{
+    bool did_dc[NUM_HUFF_TBLS] = {}, did_ac[NUM_HUFF_TBLS] = {};
+    int64_t bits = 0;
+    for (int ci = 0; ci < dct->planes_used; ++ci) {
+        int dc = dct->planes[ci].dc_tbl, ac = dct->planes[ci].ac_tbl;
+        if (!did_dc[dc]) bits += table_bits(cinfo->dc_huff_tbl_ptrs[dc], counts->dc[dc]);
+        if (!did_ac[ac]) bits += table_bits(cinfo->ac_huff_tbl_ptrs[ac], counts->ac[ac]);
+        did_dc[dc] = did_ac[ac] = true;
+    }
+    return bits;
+}
+
 struct Scratch {
     Counts counts;
+    Counts kept;  // the table builder consumes its counts
     Trial trial;
 };
 
-// Plain C frame: nothing with a destructor lives across setjmp.
-int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t app1_size, Scratch *scratch,
-                    unsigned char **out, unsigned long *out_size)
+enum EncodeOutcome { kEncodeFailed, kEncoded, kEncodeOver };
+
+// Plain C frame: nothing with a destructor lives across setjmp. Stops before
+// writing when the coded data alone, without headers and stuffed bytes, passes limit.
+EncodeOutcome encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t app1_size, int64_t limit,
+                              Scratch *scratch, int64_t *floor, unsigned char **out, unsigned long *out_size)
 {
     jpeg_compress_struct cinfo;
     memset(&cinfo, 0, sizeof cinfo);
@@ -466,7 +499,7 @@ int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t
         jpeg_destroy_compress(&cinfo);
         free(*out);
         *out = nullptr;
-        return 0;
+        return kEncodeFailed;
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, out, out_size);
@@ -483,12 +516,21 @@ int encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t
     if (!trial_setup(t, dct, &cinfo)) ERREXIT(&cinfo, JERR_BAD_MCU_SIZE);
     memset(&scratch->counts, 0, sizeof scratch->counts);
     count_all(&cinfo, t, &scratch->counts);
+    scratch->kept = scratch->counts;
     install_tables(&cinfo, dct, &scratch->counts);
+    *floor = (coded_bits(&cinfo, dct, &scratch->kept) + 7) / 8;
+    if (*floor > limit) {
+        cinfo.dest->term_destination(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        free(*out);
+        *out = nullptr;
+        return kEncodeOver;
+    }
     cinfo.client_data = t;
     cinfo.coef->compress_data = write_mcu_row;
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return t->next_row == dct->mcu_rows;
+    return t->next_row == dct->mcu_rows ? kEncoded : kEncodeFailed;
 }
 
 }  // namespace
@@ -509,6 +551,13 @@ JpegDct *jpeg_dct_prepare(const Image *image)
 
 HRESULT jpeg_dct_encode(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, Blob *blob)
 {
+    int64_t floor = 0;
+    return jpeg_dct_encode_within(dct, quality, app1, INT64_MAX, blob, &floor);
+}
+
+HRESULT jpeg_dct_encode_within(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, int64_t limit,
+                               Blob *blob, int64_t *floor)
+{
     if (!dct || !blob) return E_FAIL;
     if (quality < 1) quality = 1;
     if (quality > 100) quality = 100;
@@ -517,9 +566,11 @@ HRESULT jpeg_dct_encode(const JpegDct *dct, int quality, const std::vector<uint8
     if (!scratch) return E_OUTOFMEMORY;
     unsigned char *bytes = nullptr;
     unsigned long size = 0;
-    int ok = encode_from_dct(dct, quality, marker, marker ? app1->size() : 0, scratch, &bytes, &size);
+    EncodeOutcome outcome =
+        encode_from_dct(dct, quality, marker, marker ? app1->size() : 0, limit, scratch, floor, &bytes, &size);
     free(scratch);
-    if (!ok || size == 0 || size > 0x7FFFFFFF) {
+    if (outcome == kEncodeOver) return S_FALSE;
+    if (outcome != kEncoded || size == 0 || size > 0x7FFFFFFF) {
         free(bytes);
         return E_FAIL;
     }

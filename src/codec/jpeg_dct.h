@@ -13,4 +13,9 @@ struct JpegDct;
 JpegDct *jpeg_dct_prepare(const Image *image);
 // Safe to call from several threads on one JpegDct. Returns S_OK or a failure HRESULT.
 HRESULT jpeg_dct_encode(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, Blob *blob);
+// As jpeg_dct_encode, but when the entropy-coded data alone (a lower bound of the
+// file's size) already passes limit, stops before writing: S_FALSE, *floor set,
+// blob untouched.
+HRESULT jpeg_dct_encode_within(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, int64_t limit,
+                               Blob *blob, int64_t *floor);
 void jpeg_dct_free(JpegDct *dct);

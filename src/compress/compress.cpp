@@ -5,6 +5,8 @@
 #include "image/resize.h"
 #include <shlwapi.h>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <thread>
 
 namespace {
@@ -21,7 +23,14 @@ thread_local void *t_hook_ctx;
 void report_trial(const Image *p, int quality, const Blob *blob)
 {
     if (!t_hook) return;
-    CompressTrial trial = {quality, blob ? blob->size : -1, p->width, p->height, blob ? blob->data : nullptr};
+    CompressTrial trial = {quality, blob ? blob->size : -1, p->width, p->height, blob ? blob->data : nullptr, 0};
+    t_hook(&trial, t_hook_ctx);
+}
+
+void report_bound(const Image *p, int quality, int64_t floor)
+{
+    if (!t_hook) return;
+    CompressTrial trial = {quality, floor > INT32_MAX ? INT32_MAX : (int32_t)floor, p->width, p->height, nullptr, 1};
     t_hook(&trial, t_hook_ctx);
 }
 
@@ -111,6 +120,8 @@ struct Trial {
     bool used;
     int quality;
     int ok;
+    bool over;      // known to be over the limit without being written; no blob
+    int64_t floor;  // then: a lower bound of its size
     Blob blob;
     WCHAR err[kTrialErrCap];
 };
@@ -144,12 +155,21 @@ void ahead_clear(Ahead *a)
     }
 }
 
-void encode_into(const Run *run, Trial *t, int quality)
+// A trial sure to miss the limit stops before writing: the search only needs to
+// know that it missed.
+void encode_into(const Run *run, Trial *t, int quality, int32_t limit)
 {
     t->used = true;
     t->quality = quality;
     t->blob = Blob{};
-    t->ok = encode_at(run, quality, &t->blob, t->err, kTrialErrCap);
+    t->over = false;
+    if (!run->trials) {
+        t->ok = encode_at(run, quality, &t->blob, t->err, kTrialErrCap);
+        return;
+    }
+    int r = codec_trials_encode_within(run->trials, quality, limit, &t->blob, &t->floor, t->err, kTrialErrCap);
+    t->ok = r != 0;
+    t->over = r == 2;
 }
 
 // The quality the search asks for after mid, guessing that mid fares as the last
@@ -163,7 +183,7 @@ bool likely_next(int lo, int hi, int mid, bool last_fitted, int *next)
 }
 
 // Makes the trial at mid, and in parallel the likely next one.
-Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitted)
+Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitted, int32_t limit)
 {
     Trial *now = ahead_free_slot(a);
     if (!now) {
@@ -176,11 +196,11 @@ Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitte
     now->quality = mid;
     Trial *later = ahead && !ahead_find(a, next) ? ahead_free_slot(a) : nullptr;
     if (!later) {
-        encode_into(run, now, mid);
+        encode_into(run, now, mid, limit);
         return now;
     }
-    std::thread helper(encode_into, run, later, next);
-    encode_into(run, now, mid);
+    std::thread helper(encode_into, run, later, next, limit);
+    encode_into(run, now, mid, limit);
     helper.join();
     return now;
 }
@@ -188,7 +208,10 @@ Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitte
 // Takes a trial as the search's own: reported, its message left as the encoder gave it.
 int consume(Run *run, Trial *t, Blob *blob)
 {
-    report_trial(run->p, t->quality, t->ok ? &t->blob : nullptr);
+    if (t->over)
+        report_bound(run->p, t->quality, t->floor);
+    else
+        report_trial(run->p, t->quality, t->ok ? &t->blob : nullptr);
     if (t->ok)
         clear_err(run->err, run->err_cap);
     else
@@ -199,12 +222,39 @@ int consume(Run *run, Trial *t, Blob *blob)
     return t->ok;
 }
 
+// Trials that missed the limit by their bound alone, for finding the stage's
+// smallest encoding afterwards.
+struct Bounds {
+    int quality[8];
+    int64_t floor[8];
+    int count;
+};
+
+// The smallest encoding of a stage that fitted nowhere: trials known only by a bound
+// below the smallest size seen are written after all, lowest bound first.
+bool settle_smallest(Run *run, Bounds *b, int32_t *smallest)
+{
+    for (;;) {
+        int pick = -1;
+        for (int i = 0; i < b->count; ++i)
+            if ((*smallest < 0 || b->floor[i] < *smallest) && (pick < 0 || b->floor[i] < b->floor[pick])) pick = i;
+        if (pick < 0) return true;
+        Blob blob = {};
+        if (!encode_at(run, b->quality[pick], &blob, run->err, run->err_cap)) return false;
+        if (*smallest < 0 || blob.size < *smallest) *smallest = blob.size;
+        blob_free(&blob);
+        b->quality[pick] = b->quality[--b->count];
+        b->floor[pick] = b->floor[b->count];
+    }
+}
+
 // Binary search for the highest fitting quality; out holds the encoding made at best.
 StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
 {
     int lo = run->params->min_quality, hi = run->params->max_quality;
     int32_t smallest = -1;
     bool found = false, last_fitted = false;
+    Bounds bounds = {};
     Ahead ahead = {};
     ahead.parallel = (uint64_t)run->p->width * run->p->height >= kParallelMinPixels &&
                      std::thread::hardware_concurrency() > 1;
@@ -212,12 +262,23 @@ StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
     while (lo <= hi) {
         int mid = lo + ((hi - lo) >> 1);
         Trial *made = ahead_find(&ahead, mid);
-        if (!made) made = encode_round(run, &ahead, lo, hi, mid, last_fitted);
+        if (!made) made = encode_round(run, &ahead, lo, hi, mid, last_fitted, target);
+        bool over = made->over;
+        int64_t floor = made->floor;
         Blob trial = {};
         if (!consume(run, made, &trial)) {
             *factor = 0.8;
             outcome = kStageShrink;
             break;
+        }
+        if (over) {
+            if (bounds.count < (int)std::size(bounds.quality)) {
+                bounds.quality[bounds.count] = mid;
+                bounds.floor[bounds.count++] = floor;
+            }
+            last_fitted = false;
+            hi = mid - 1;
+            continue;
         }
         if (smallest < 0 || trial.size < smallest) smallest = trial.size;
         last_fitted = trial.size <= target;
@@ -233,6 +294,10 @@ StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
     }
     ahead_clear(&ahead);
     if (outcome == kStageShrink || found) return outcome;
+    if (!settle_smallest(run, &bounds, &smallest)) {
+        *factor = 0.8;
+        return kStageShrink;
+    }
     *factor = smallest > 0 ? shrink_factor(target, smallest) : 0.8;
     return kStageShrink;
 }

@@ -32,6 +32,7 @@ struct CompressTrial {
     uint32_t width;
     uint32_t height;
     const uint8_t *data;  // the encoded bytes, valid during the call only; null when it failed
+    int bound_only;       // 1: sure to miss the limit, so not written: bytes is a lower bound, data null
 };
 using CompressTrialHook = void (*)(const CompressTrial *trial, void *ctx);
 void compress_set_trial_hook(CompressTrialHook hook, void *ctx);
