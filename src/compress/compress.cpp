@@ -15,6 +15,7 @@ constexpr int kMaxDownscales = 7;
 // Below this a trial is quicker than starting a thread for the next one.
 constexpr uint64_t kParallelMinPixels = 1000000;
 constexpr int kTrialErrCap = 300;
+constexpr double kRoomyBitsPerPixel = 1.0;
 constexpr const WCHAR *kSearchableExt[] = {L".jpg", L".jpeg", L".jpe", L".tif", L".tiff", L".webp"};
 
 thread_local CompressTrialHook t_hook;
@@ -253,7 +254,12 @@ StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
 {
     int lo = run->params->min_quality, hi = run->params->max_quality;
     int32_t smallest = -1;
-    bool found = false, last_fitted = false;
+    bool found = false;
+    // Which way the first trial goes decides what the second core encodes next: a
+    // photo at the middle quality rarely takes a bit per pixel, and a shrunk picture
+    // is sized so that only the lowest qualities fit.
+    bool last_fitted = run->p == run->src &&
+                       (double)target * 8 >= (double)run->p->width * run->p->height * kRoomyBitsPerPixel;
     Bounds bounds = {};
     Ahead ahead = {};
     ahead.parallel = (uint64_t)run->p->width * run->p->height >= kParallelMinPixels &&
