@@ -446,3 +446,28 @@ TEST_F(Compress, AStageMissedByBoundsShrinksByItsSmallestRealSize)
     EXPECT_EQ(trials_[first_stage].height, (uint32_t)(700 * f + 0.5));
     image_free(img);
 }
+
+// The early stop trusts a lower bound of the file's size: it must never pass the
+// real size, and should be close enough to spare most writing.
+TEST_F(Compress, TheEarlyStopBoundIsBelowTheRealSizeAndClose)
+{
+    Image *pictures[] = {noisy(300, 200), blocky(640, 481)};
+    for (Image *img : pictures) {
+        CodecTrials *trials = codec_trials_begin(img, L".jpg", nullptr);
+        for (int q : {30, 62, 95}) {
+            Blob blob = {};
+            int64_t floor = -1;
+            ASSERT_EQ(codec_trials_encode_within(trials, q, 0, &blob, &floor, err_, kCap), 2);
+            EXPECT_EQ(blob.data, nullptr);
+            int32_t size = encoded_size(img, L".jpg", q);
+            EXPECT_LE(floor, size) << q;
+            EXPECT_GE(floor, size * 0.95) << q;
+            // At the bound itself the encoding is made in full.
+            ASSERT_EQ(codec_trials_encode_within(trials, q, floor, &blob, &floor, err_, kCap), 1);
+            EXPECT_EQ(blob.size, size);
+            blob_free(&blob);
+        }
+        codec_trials_end(trials);
+        image_free(img);
+    }
+}

@@ -206,34 +206,38 @@ TEST(ImageCrop, IntersectsWithThePicture)
 
 TEST(ImageTransform, EveryOrientationMapsPixelsAsTheTableSays)
 {
-    const uint32_t w = 5, h = 3;
-    Image *src = coordinates(w, h);
-    src->has_alpha = 1;
-    for (int code = 1; code <= 8; ++code) {
-        Image *out = image_transform(src, code);
-        ASSERT_NE(out, nullptr);
-        bool swapped = code >= 5;
-        ASSERT_EQ(out->width, swapped ? h : w) << code;
-        ASSERT_EQ(out->height, swapped ? w : h) << code;
-        EXPECT_EQ(out->has_alpha, 1);
-        for (uint32_t i = 0; i < out->height; ++i)
-            for (uint32_t j = 0; j < out->width; ++j) {
-                uint32_t r = 0, c = 0;
-                switch (code) {
-                case 1: r = i; c = j; break;
-                case 2: r = i; c = w - 1 - j; break;
-                case 3: r = h - 1 - i; c = w - 1 - j; break;
-                case 4: r = h - 1 - i; c = j; break;
-                case 5: r = j; c = i; break;
-                case 6: r = h - 1 - j; c = i; break;
-                case 7: r = h - 1 - j; c = w - 1 - i; break;
-                case 8: r = j; c = w - 1 - i; break;
+    // Small, and larger than the copy's tiles with ragged edges.
+    static constexpr uint32_t kSizes[][2] = {{5, 3}, {37, 21}, {1, 40}};
+    for (const auto &size : kSizes) {
+        const uint32_t w = size[0], h = size[1];
+        Image *src = coordinates(w, h);
+        src->has_alpha = 1;
+        for (int code = 1; code <= 8; ++code) {
+            Image *out = image_transform(src, code);
+            ASSERT_NE(out, nullptr);
+            bool swapped = code >= 5;
+            ASSERT_EQ(out->width, swapped ? h : w) << code;
+            ASSERT_EQ(out->height, swapped ? w : h) << code;
+            EXPECT_EQ(out->has_alpha, 1);
+            for (uint32_t i = 0; i < out->height; ++i)
+                for (uint32_t j = 0; j < out->width; ++j) {
+                    uint32_t r = 0, c = 0;
+                    switch (code) {
+                    case 1: r = i; c = j; break;
+                    case 2: r = i; c = w - 1 - j; break;
+                    case 3: r = h - 1 - i; c = w - 1 - j; break;
+                    case 4: r = h - 1 - i; c = j; break;
+                    case 5: r = j; c = i; break;
+                    case 6: r = h - 1 - j; c = i; break;
+                    case 7: r = h - 1 - j; c = w - 1 - i; break;
+                    case 8: r = j; c = w - 1 - i; break;
+                    }
+                    ASSERT_EQ(0, memcmp(px(out, j, i), px(src, c, r), 4)) << "code " << code << " at " << j << "," << i;
                 }
-                ASSERT_EQ(0, memcmp(px(out, j, i), px(src, c, r), 4)) << "code " << code << " at " << j << "," << i;
-            }
-        image_free(out);
+            image_free(out);
+        }
+        image_free(src);
     }
-    image_free(src);
 }
 
 TEST(ImageTransform, TurnsAndCopies)
