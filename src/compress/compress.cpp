@@ -168,6 +168,9 @@ void encode_into(const Run *run, Trial *t, int quality, int32_t limit)
         t->ok = encode_at(run, quality, &t->blob, t->err, kTrialErrCap);
         return;
     }
+    // The lowest quality is written in full: when nothing fits, its size is the
+    // stage's smallest, which sizes the next stage.
+    if (quality == run->params->min_quality) limit = INT32_MAX;
     int r = codec_trials_encode_within(run->trials, quality, limit, &t->blob, &t->floor, t->err, kTrialErrCap);
     t->ok = r != 0;
     t->over = r == 2;
