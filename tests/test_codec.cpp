@@ -244,8 +244,8 @@ TEST_F(Codec, JpegAndBmpFlattenTransparencyOntoWhitePngKeepsIt)
 
 TEST_F(Codec, OpaquePicturesAreWritten24Bit)
 {
-    Image *opaque = make_gradient(20, 10, false);
-    Image *clear = make_gradient(20, 10, true);
+    Image *opaque = make_gradient(21, 10, false);
+    Image *clear = make_gradient(21, 10, true);
     WCHAR err[kCap];
     ASSERT_TRUE(codec_save(opaque, file(L"o.png").c_str(), 90, nullptr, err, kCap));
     ASSERT_TRUE(codec_save(clear, file(L"c.png").c_str(), 90, nullptr, err, kCap));
@@ -254,6 +254,14 @@ TEST_F(Codec, OpaquePicturesAreWritten24Bit)
     EXPECT_EQ(read_file_bytes(file(L"o.png"))[25], 2);
     EXPECT_EQ(read_file_bytes(file(L"c.png"))[25], 6);
     EXPECT_EQ(read_file_bytes(file(L"o.bmp"))[28], 24);
+    // And read back exactly, opaque.
+    for (const wchar_t *name : {L"o.png", L"o.bmp"}) {
+        Image *back = codec_load(file(name).c_str(), err, kCap);
+        ASSERT_NE(back, nullptr) << err;
+        EXPECT_EQ(back->has_alpha, 0) << name;
+        EXPECT_EQ(0, memcmp(back->data, opaque->data, (size_t)opaque->stride * opaque->height)) << name;
+        image_free(back);
+    }
     image_free(opaque);
     image_free(clear);
 }

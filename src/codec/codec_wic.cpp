@@ -281,6 +281,33 @@ static Image *copy_source(IWICBitmapSource *source, const WCHAR *path, WCHAR *er
     return img;
 }
 
+// 24-bit sources (JPEG, BMP, RGB PNG) skip the platform's format converter, which
+// under Wine costs several times the copy: the rows land in the picture's own
+// buffer and are widened in place, from the right so nothing unread is overwritten.
+static Image *copy_source_24(IWICBitmapSource *source, const WCHAR *path, WCHAR *err, int err_cap)
+{
+    Image *img = copy_source(source, path, err, err_cap);
+    if (!img) return nullptr;
+    for (uint32_t y = 0; y < img->height; ++y) {
+        uint8_t *row = img->data + (size_t)y * img->stride;
+        for (uint32_t x = img->width; x-- > 0;) {
+            uint8_t b = row[x * 3], g = row[x * 3 + 1], r = row[x * 3 + 2];
+            row[x * 4] = b;
+            row[x * 4 + 1] = g;
+            row[x * 4 + 2] = r;
+            row[x * 4 + 3] = 255;
+        }
+    }
+    img->has_alpha = 0;
+    return img;
+}
+
+static bool is_24bpp_bgr(IWICBitmapSource *source)
+{
+    WICPixelFormatGUID format;
+    return SUCCEEDED(source->GetPixelFormat(&format)) && format == GUID_WICPixelFormat24bppBGR;
+}
+
 // JPEG content through libjpeg-turbo. *handled stays false when WIC should try
 // instead (a stream libjpeg refuses or one cut short: WIC words those as before).
 static Image *load_jpeg(const WCHAR *path, WCHAR *err, int err_cap, bool *handled)
@@ -318,12 +345,15 @@ Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
     int orientation = 1;
     Image *img = nullptr;
     HRESULT hr = open_frame(factory, path, &decoder, &frame);
+    bool plain_24 = SUCCEEDED(hr) && is_24bpp_bgr(frame);
     if (SUCCEEDED(hr)) {
         orientation = read_exif_orientation(decoder, path);
-        hr = convert_to_bgra(factory, frame, &converter);
+        if (!plain_24) hr = convert_to_bgra(factory, frame, &converter);
     }
     if (FAILED(hr)) {
         describe_load_error(hr, path, err, err_cap);
+    } else if (plain_24) {
+        if ((img = copy_source_24(frame, path, err, err_cap))) img = upright(img, orientation);
     } else if ((img = copy_source(converter, path, err, err_cap))) {
         image_detect_alpha(img);
         img = upright(img, orientation);
