@@ -361,24 +361,27 @@ TEST_F(BatchEngine, CliScansNestedFoldersSkipsLinksAndStopsAt4096)
     using UnixName = char *(CDECL *)(const WCHAR *);
     auto unix_name = (UnixName)(void *)GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name");
     ASSERT_NE(unix_name, nullptr);
-    char *unix_dir = unix_name(dir.c_str());
-    std::string cmd = std::string("Z:\\bin\\ln -s ") + unix_dir + " " + unix_dir + "/a/loop";
-    HeapFree(GetProcessHeap(), 0, unix_dir);
-    std::wstring wcmd(cmd.begin(), cmd.end());
-    STARTUPINFOW si = {sizeof si};
-    PROCESS_INFORMATION pi = {};
-    bool linked = CreateProcessW(nullptr, &wcmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-    if (linked) {
+    char *unix_name_of_dir = unix_name(dir.c_str());
+    std::string unix_dir = unix_name_of_dir;
+    HeapFree(GetProcessHeap(), 0, unix_name_of_dir);
+    auto run_unix = [](std::string cmd) {
+        std::wstring wcmd(cmd.begin(), cmd.end());
+        STARTUPINFOW si = {sizeof si};
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, &wcmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
         WaitForSingleObject(pi.hProcess, 10000);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
-    }
+        return true;
+    };
+    bool linked = run_unix("Z:\\bin\\ln -s " + unix_dir + " " + unix_dir + "/a/loop");
     CliRun r = cli("batch --scan-only --dir " + in_quotes(dir));
     ASSERT_EQ(r.code, 0u) << r.err;
     EXPECT_EQ(r.out, utf8(dir + L"\\top.png") + "\n" +
                          utf8(dir + L"\\a\\b\\deep.png") + "\n");
     if (linked) {
         EXPECT_TRUE(file_exists(dir + L"\\a\\loop\\top.png"));
+        run_unix("Z:\\bin\\rm " + unix_dir + "/a/loop");  // or the folder cannot be cleared
     }
 
     std::wstring many = dir + L"\\many";

@@ -56,7 +56,12 @@ std::wstring temp_dir_create(const wchar_t *tag)
     GetTempPathW(MAX_PATH, base);
     static int counter;
     WCHAR dir[MAX_PATH];
-    swprintf(dir, MAX_PATH, L"%lsvdm_%ls_%lu_%d", base, tag, GetCurrentProcessId(), ++counter);
+    // Process ids come round again under a long-lived wineserver, and a folder a
+    // crashed run left behind must not be mistaken for this one's.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    swprintf(dir, MAX_PATH, L"%lsvdm_%ls_%lu_%llx_%d", base, tag, GetCurrentProcessId(),
+             (unsigned long long)now.QuadPart, ++counter);
     temp_dir_remove(dir);
     CreateDirectoryW(dir, nullptr);
     return dir;
