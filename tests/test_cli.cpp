@@ -4,6 +4,8 @@
 #include "support/test_support.h"
 #include <shlwapi.h>
 #include <cstring>
+#include <cwctype>
+#include <set>
 #include <string>
 
 namespace {
@@ -151,6 +153,86 @@ TEST(CliEngine, CompressStaysUnderTheLimitAndSaysHow)
                 L" --kb 10 --no-shrink");
     ASSERT_EQ(r.code, 0u) << r.err;
     EXPECT_NE(r.out.find("size=800x600 quality=30 downscaled=0 target_missed=1\n"), std::string::npos) << r.out;
+    temp_dir_remove(dir);
+}
+
+struct CliModules {
+    DWORD code;
+    std::set<std::wstring> dlls;  // file names, lower case
+};
+
+// Runs the CLI as its debugger, which is told of every DLL the process loads.
+CliModules cli_modules(const std::wstring &args)
+{
+    WCHAR exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    PathRemoveFileSpecW(exe);
+    PathRemoveFileSpecW(exe);
+    PathAppendW(exe, L"veldmoor-cli.exe");
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW si = {sizeof si};
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = nul;
+    std::wstring line = in_quotes(exe) + L" " + args;
+    PROCESS_INFORMATION pi = {};
+    CliModules run = {0xFFFFFFFF, {}};
+    if (!CreateProcessW(exe, &line[0], nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(nul);
+        return run;
+    }
+    DEBUG_EVENT ev;
+    while (WaitForDebugEvent(&ev, 120000)) {
+        DWORD status = DBG_CONTINUE;
+        if (ev.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && ev.u.LoadDll.hFile) {
+            WCHAR path[MAX_PATH];
+            DWORD n = GetFinalPathNameByHandleW(ev.u.LoadDll.hFile, path, MAX_PATH, 0);
+            std::wstring name = n && n < MAX_PATH ? PathFindFileNameW(path) : L"?";
+            for (WCHAR &c : name) c = (WCHAR)towlower(c);
+            run.dlls.insert(name);
+            CloseHandle(ev.u.LoadDll.hFile);
+        } else if (ev.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            CloseHandle(ev.u.CreateProcessInfo.hFile);
+        } else if (ev.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                   ev.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+            status = DBG_EXCEPTION_NOT_HANDLED;
+        }
+        ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+        if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) break;
+    }
+    WaitForSingleObject(pi.hProcess, 10000);
+    GetExitCodeProcess(pi.hProcess, &run.code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CloseHandle(nul);
+    return run;
+}
+
+// A JPEG in and out needs neither COM nor WIC nor the window system: those DLLs
+// cost more to load under Wine than the whole job on a small photo.
+TEST(CliStart, JpegJobsLoadOnlyWhatTheyUse)
+{
+    NEEDS_TESTDATA();
+    std::wstring dir = temp_dir_create(L"climodules");
+    std::wstring photo = in_quotes(testdata_path(L"camera/nikon_e950.jpg"));
+    struct Case {
+        std::wstring args;
+        bool wic;
+    } cases[] = {
+        {L"info " + photo, false},
+        {L"compress " + photo + L" " + in_quotes(dir + L"\\small.jpg") + L" --kb 60", false},
+        {L"convert " + photo + L" " + in_quotes(dir + L"\\copy.png"), true},
+    };
+    for (const Case &c : cases) {
+        CliModules m = cli_modules(c.args);
+        EXPECT_EQ(m.code, 0u) << c.args;
+        ASSERT_EQ(m.dlls.count(L"kernel32.dll"), 1u) << "no DLL loads seen";
+        for (const WCHAR *dll : {L"ole32.dll", L"windowscodecs.dll"})
+            EXPECT_EQ(m.dlls.count(dll), c.wic ? 1u : 0u) << c.args << " " << dll;
+        if (c.wic) continue;
+        for (const WCHAR *dll : {L"user32.dll", L"gdi32.dll", L"shlwapi.dll", L"gdiplus.dll", L"comdlg32.dll"})
+            EXPECT_EQ(m.dlls.count(dll), 0u) << c.args << " " << dll;
+    }
     temp_dir_remove(dir);
 }
 
