@@ -40,8 +40,8 @@ template <typename T> void release(T *&p)
     p = nullptr;
 }
 
-// Threads that use the codecs need COM; the main thread has its apartment
-// already, workers get a multithreaded one for the length of the call.
+// WIC needs COM on the calling thread: a thread with an apartment keeps it, any
+// other gets a multithreaded one for the length of the call.
 struct ComScope {
     HRESULT hr;
     ComScope() : hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
@@ -629,7 +629,7 @@ int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WC
     }
     HRESULT hr;
     if (container_for(ext) == kJpeg) {
-        hr = encode_jpeg_to_blob(image, quality, exif_src_path, blob);  // no COM: a compression run never loads WIC
+        hr = encode_jpeg_to_blob(image, quality, exif_src_path, blob);  // no COM: a JPEG never needs WIC
     } else {
         ComScope com;
         if (!codec_factory()) {
