@@ -4,6 +4,8 @@
 #include "support/test_support.h"
 #include <shlwapi.h>
 #include <cstring>
+#include <cwctype>
+#include <set>
 #include <string>
 
 namespace {
@@ -151,6 +153,76 @@ TEST(CliEngine, CompressStaysUnderTheLimitAndSaysHow)
                 L" --kb 10 --no-shrink");
     ASSERT_EQ(r.code, 0u) << r.err;
     EXPECT_NE(r.out.find("size=800x600 quality=30 downscaled=0 target_missed=1\n"), std::string::npos) << r.out;
+    temp_dir_remove(dir);
+}
+
+// DLLs a run of the CLI loads (file names, lower case), seen as its debugger.
+std::set<std::wstring> cli_dlls(const std::wstring &args, DWORD *code)
+{
+    WCHAR exe[MAX_PATH], path[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    PathRemoveFileSpecW(exe);
+    PathRemoveFileSpecW(exe);
+    PathAppendW(exe, L"veldmoor-cli.exe");
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW si = {sizeof si};
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = nul;
+    std::wstring line = in_quotes(exe) + L" " + args;
+    PROCESS_INFORMATION pi = {};
+    std::set<std::wstring> dlls;
+    *code = 0xFFFFFFFF;
+    DEBUG_EVENT ev;
+    bool started = CreateProcessW(exe, &line[0], nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
+                                  &si, &pi);
+    while (started && WaitForDebugEvent(&ev, 120000)) {
+        HANDLE file = ev.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT        ? ev.u.LoadDll.hFile
+                      : ev.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT ? ev.u.CreateProcessInfo.hFile
+                                                                          : nullptr;
+        if (file && ev.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && GetFinalPathNameByHandleW(file, path, MAX_PATH, 0)) {
+            std::wstring name = PathFindFileNameW(path);
+            for (WCHAR &c : name) c = (WCHAR)towlower(c);
+            dlls.insert(name);
+        }
+        if (file) CloseHandle(file);
+        bool fault = ev.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                     ev.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT;
+        ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, fault ? DBG_EXCEPTION_NOT_HANDLED : DBG_CONTINUE);
+        if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) break;
+    }
+    if (started) {
+        WaitForSingleObject(pi.hProcess, 10000);
+        GetExitCodeProcess(pi.hProcess, code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(nul);
+    return dlls;
+}
+
+// A JPEG in and out needs neither COM nor WIC nor the window system: those DLLs
+// cost more to load under Wine than the whole job on a small photo.
+TEST(CliStart, JpegJobsLoadOnlyWhatTheyUse)
+{
+    NEEDS_TESTDATA();
+    std::wstring dir = temp_dir_create(L"climodules");
+    std::wstring photo = in_quotes(testdata_path(L"camera/nikon_e950.jpg"));
+    const std::pair<std::wstring, bool> jobs[] = {  // arguments, goes through WIC
+        {L"info " + photo, false},
+        {L"compress " + photo + L" " + in_quotes(dir + L"\\small.jpg") + L" --kb 60", false},
+        {L"convert " + photo + L" " + in_quotes(dir + L"\\copy.png"), true},
+    };
+    for (const auto &[args, wic] : jobs) {
+        DWORD code;
+        std::set<std::wstring> dlls = cli_dlls(args, &code);
+        EXPECT_EQ(code, 0u) << args;
+        ASSERT_EQ(dlls.count(L"kernel32.dll"), 1u) << "no DLL loads seen";
+        for (const WCHAR *dll : {L"ole32.dll", L"windowscodecs.dll"})
+            EXPECT_EQ(dlls.count(dll), wic ? 1u : 0u) << args << dll;
+        for (const WCHAR *dll : {L"user32.dll", L"gdi32.dll", L"shlwapi.dll", L"gdiplus.dll", L"comdlg32.dll"})
+            EXPECT_TRUE(wic || !dlls.count(dll)) << args << dll;
+    }
     temp_dir_remove(dir);
 }
 

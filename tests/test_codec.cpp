@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <psapi.h>
+#include <shlwapi.h>
 #include <jpeglib.h>
 
 namespace {
@@ -739,6 +740,19 @@ TEST(CodecExtensions, SupportedListIgnoresCase)
         EXPECT_EQ(codec_ext_supported(p), 1) << p;
     for (const wchar_t *p : {L"a.jfif", L"noext", L"archive.tar.gz", L"dir.jpg\\file", L""})
         EXPECT_EQ(codec_ext_supported(p), 0) << p;
+}
+
+// Messages name files and encoders are chosen by extension exactly as the shell splits paths.
+TEST(CodecExtensions, PathPartsAgreeWithTheShell)
+{
+    for (const wchar_t *p : {L"C:\\photos\\a.jpg", L"a.tar.gz", L"noext", L"C:\\dir.d\\noext", L"C:/dir.d/noext",
+                             L"C:\\x\\my file.jpg", L"C:\\x\\name.my ext", L"C:\\x\\.hidden", L"C:\\x\\",
+                             L"C:\\x\\\\y.png", L"C:a.bmp", L"\\\\server\\share\\p.webp", L"trailing.", L""}) {
+        EXPECT_EQ(codec_file_ext(p), PathFindExtensionW(p)) << p;
+        EXPECT_EQ(codec_file_part(p), PathFindFileNameW(p)) << p;
+    }
+    EXPECT_EQ(codec_file_ext(nullptr), nullptr);
+    EXPECT_STREQ(codec_file_part(nullptr), L"");
 }
 
 }  // namespace

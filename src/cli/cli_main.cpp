@@ -6,7 +6,6 @@
 #include "dialogs/batch_job.h"
 #include "files/files.h"
 #include "image/resize.h"
-#include <shlwapi.h>
 #include <cwchar>
 #include <cstdlib>
 #include <cstring>
@@ -182,7 +181,7 @@ static int cmd_compress(const CliArgs &a)
     int min_side = int_option(a, L"--min-side", 64);
     CompressParams params = {_wtoi(kb), flag(a, L"--no-shrink") ? 0u : 1u, (uint32_t)(min_side > 0 ? min_side : 0),
                              30, 95};
-    const WCHAR *ext = PathFindExtensionW(a.argv[3]);
+    const WCHAR *ext = codec_file_ext(a.argv[3]);
     CompressResult result = {};
     Blob blob = {};
     LARGE_INTEGER t0, t1, freq;
@@ -233,7 +232,7 @@ static void cli_batch_progress(const BatchCli *run, int index)
     WCHAR line[400];
     // Padded rather than cleared with an escape sequence, which older consoles print.
     _snwprintf(line, 399, L"\r%d / %d  %-60.60s", index + 1, run->job->file_count,
-               PathFindFileNameW(run->job->files[index]));
+               codec_file_part(run->job->files[index]));
     line[399] = 0;
     write_utf8(STD_ERROR_HANDLE, line);
 }
@@ -535,10 +534,9 @@ int wmain(int argc, WCHAR **argv)
     for (const CliCommand &c : kCommands) {
         if (wcscmp(argv[1], c.name)) continue;
         if (argc < 2 + c.positional) return usage();
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        // No COM here: the codecs bring it in only when a picture needs WIC.
         int rc = c.run(CliArgs{argc, argv});
         codec_shutdown();
-        CoUninitialize();
         return rc;
     }
     return usage();

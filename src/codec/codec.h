@@ -31,6 +31,9 @@ void set_err(WCHAR *err, int err_cap, const WCHAR *format, ...);
 void clear_err(WCHAR *err, int err_cap);
 // File-name part of a path, for "%s" in messages.
 const WCHAR *codec_file_part(const WCHAR *path);
+// The extension with its dot, or the end of the path when there is none; as
+// PathFindExtensionW, without loading shlwapi into a console run.
+const WCHAR *codec_file_ext(const WCHAR *path);
 // Writes bytes to path through a temporary file in the same folder, replacing
 // path only once everything is on disk. Returns S_OK or a failure HRESULT.
 HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size);

@@ -7,13 +7,13 @@
 #include "codec/codec_webp.h"
 #include "codec/exif.h"
 #include "image/resize.h"
-#include <shlwapi.h>
 #include <cstdarg>
 #include <cstdlib>
 #include <cwchar>
 #include <vector>
 
 static IWICImagingFactory *volatile g_wic;
+static CO_MTA_USAGE_COOKIE volatile g_mta;  // held with g_wic
 
 namespace {
 
@@ -40,8 +40,8 @@ template <typename T> void release(T *&p)
     p = nullptr;
 }
 
-// Threads that use the codecs need COM; the main thread has its apartment
-// already, workers get a multithreaded one for the length of the call.
+// WIC needs COM on the calling thread: a thread with an apartment keeps it, any
+// other gets a multithreaded one for the length of the call.
 struct ComScope {
     HRESULT hr;
     ComScope() : hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
@@ -105,7 +105,24 @@ void set_err(WCHAR *err, int err_cap, const WCHAR *format, ...)
 
 const WCHAR *codec_file_part(const WCHAR *path)
 {
-    return path ? PathFindFileNameW(path) : L"";
+    if (!path) return L"";
+    // After the last separator that has something other than a separator behind it.
+    const WCHAR *name = path;
+    for (const WCHAR *c = path; *c; ++c)
+        if ((*c == L'\\' || *c == L'/' || *c == L':') && c[1] && c[1] != L'\\' && c[1] != L'/') name = c + 1;
+    return name;
+}
+
+const WCHAR *codec_file_ext(const WCHAR *path)
+{
+    if (!path) return nullptr;
+    // As the shell finds it: a backslash or a space ends a candidate extension.
+    const WCHAR *dot = nullptr, *c = path;
+    for (; *c; ++c) {
+        if (*c == L'\\' || *c == L' ') dot = nullptr;
+        else if (*c == L'.') dot = c;
+    }
+    return dot ? dot : c;
 }
 
 IWICImagingFactory *codec_factory()
@@ -113,18 +130,25 @@ IWICImagingFactory *codec_factory()
     IWICImagingFactory *factory = g_wic;
     if (factory) return factory;
     ComScope com;
+    // The factory is free-threaded, so it outlives this call's apartment; a share
+    // in the multithreaded apartment keeps COM loaded until codec_shutdown, so
+    // nobody has to initialise COM up front for pictures that never need WIC.
+    CO_MTA_USAGE_COOKIE mta = nullptr;
+    if (FAILED(CoIncrementMTAUsage(&mta))) mta = nullptr;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                (void **)&factory)))
+                                (void **)&factory))) {
+        if (mta) CoDecrementMTAUsage(mta);
         return nullptr;
-    // The factory is free-threaded, so it outlives this call's apartment; the
-    // main thread's apartment keeps COM loaded for the life of the program.
+    }
     // Two threads may race to create it: the loser releases its own.
     IWICImagingFactory *prior =
         (IWICImagingFactory *)InterlockedCompareExchangePointer((void *volatile *)&g_wic, factory, nullptr);
     if (prior) {
         factory->Release();
+        if (mta) CoDecrementMTAUsage(mta);
         return prior;
     }
+    g_mta = mta;
     return factory;
 }
 
@@ -140,11 +164,13 @@ void codec_shutdown()
     IWICImagingFactory *factory =
         (IWICImagingFactory *)InterlockedExchangePointer((void *volatile *)&g_wic, nullptr);
     if (factory) factory->Release();
+    auto mta = (CO_MTA_USAGE_COOKIE)InterlockedExchangePointer((void *volatile *)&g_mta, nullptr);
+    if (mta) CoDecrementMTAUsage(mta);
 }
 
 int codec_ext_supported(const WCHAR *path)
 {
-    return path && ext_in(PathFindExtensionW(path), kSupportedExt, std::size(kSupportedExt)) ? 1 : 0;
+    return path && ext_in(codec_file_ext(path), kSupportedExt, std::size(kSupportedExt)) ? 1 : 0;
 }
 
 Blob *blob_free(Blob *blob)
@@ -159,7 +185,7 @@ Blob *blob_free(Blob *blob)
 static void describe_load_error(HRESULT code, const WCHAR *path, WCHAR *err, int err_cap)
 {
     const WCHAR *name = codec_file_part(path);
-    const WCHAR *ext = PathFindExtensionW(path);
+    const WCHAR *ext = codec_file_ext(path);
     if (!_wcsicmp(ext, L".heic") || !_wcsicmp(ext, L".heif"))
         set_err(err, err_cap, L"打不开「%s」。\n\n这是 iPhone 的 HEIC 格式，Windows 默认不带解码器。\n请在微软商店安装「HEIF 图像扩展」后重试。", name);
     else if (code == (HRESULT)0x80070002 || code == (HRESULT)0x80070003)
@@ -326,7 +352,7 @@ static Image *load_jpeg(const WCHAR *path, WCHAR *err, int err_cap, bool *handle
 
 Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
 {
-    if (path && is_webp(PathFindExtensionW(path))) return webp_load(path, err, err_cap);
+    if (path && is_webp(codec_file_ext(path))) return webp_load(path, err, err_cap);
     clear_err(err, err_cap);
     if (!path) return nullptr;
     ProbeResult probe = codec_probe_file(path);
@@ -450,7 +476,7 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
     clear_err(err, err_cap);
     if (!path) return nullptr;
     uint32_t t = max_side < 16 ? 16 : max_side;
-    if (is_webp(PathFindExtensionW(path))) {
+    if (is_webp(codec_file_ext(path))) {
         Image *full = webp_load(path, err, err_cap);
         if (!full) return nullptr;
         Image *thumb = image_thumb(full, t);
@@ -627,15 +653,19 @@ int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WC
     clear_err(err, err_cap);
     if (!blob) return 0;
     blob_free(blob);
-    ComScope com;
-    if (!codec_factory() || !image || !image->data) {
+    if (!image || !image->data) {
         set_err(err, err_cap, L"系统图像组件(WIC)不可用。");
         return 0;
     }
     HRESULT hr;
     if (container_for(ext) == kJpeg) {
-        hr = encode_jpeg_to_blob(image, quality, exif_src_path, blob);
+        hr = encode_jpeg_to_blob(image, quality, exif_src_path, blob);  // no COM: a JPEG never needs WIC
     } else {
+        ComScope com;
+        if (!codec_factory()) {
+            set_err(err, err_cap, L"系统图像组件(WIC)不可用。");
+            return 0;
+        }
         IStream *stream = memory_stream();
         if (!stream) {
             set_err(err, err_cap, L"内存不足，无法进行压缩试算。");
@@ -654,10 +684,9 @@ int codec_encode_mem(const Image *image, const WCHAR *ext, int quality, const WC
 int codec_save(const Image *image, const WCHAR *path, int quality, const WCHAR *exif_src_path, WCHAR *err,
                int err_cap)
 {
-    const WCHAR *ext = path ? PathFindExtensionW(path) : nullptr;
+    const WCHAR *ext = path ? codec_file_ext(path) : nullptr;
     if (is_webp(ext)) return webp_write_file(path, image, quality, err, err_cap);
-    ComScope com;
-    if (!codec_factory() || !image || !image->data || !path) {
+    if (!image || !image->data || !path) {
         set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法保存。");
         return 0;
     }
@@ -668,6 +697,11 @@ int codec_save(const Image *image, const WCHAR *path, int quality, const WCHAR *
     if (container_for(ext) == kJpeg) {
         hr = encode_jpeg_to_blob(image, quality, exif_src_path, &blob);
     } else {
+        ComScope com;
+        if (!codec_factory()) {
+            set_err(err, err_cap, L"系统图像组件(WIC)不可用，无法保存。");
+            return 0;
+        }
         IStream *stream = memory_stream();
         hr = stream ? encode_to_bytes(image, ext, quality, exif_src_path, stream, &blob) : E_OUTOFMEMORY;
     }

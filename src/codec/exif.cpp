@@ -2,7 +2,7 @@
 // under Wine and its query writer is not implemented, so the APP1 block is read
 // from the file and a new one is built for the encoder.
 #include "codec/exif.h"
-#include <shlwapi.h>
+#include "codec/codec.h"
 #include <libexif/exif-data.h>
 #include <libexif/exif-utils.h>
 #include <cstdio>
@@ -198,7 +198,7 @@ bool append_line(WCHAR *out, int out_cap, int *used, ExifEntry *e)
 
 bool extension_has_no_exif(const WCHAR *path)
 {
-    const WCHAR *ext = PathFindExtensionW(path);
+    const WCHAR *ext = codec_file_ext(path);
     return !_wcsicmp(ext, L".png") || !_wcsicmp(ext, L".bmp") || !_wcsicmp(ext, L".gif");
 }
 
