@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Compresses each camera photo to 100, 200, 500 and 1024 KB with veldmoor-cli and
 # with jpegoptim --size, and prints bytes against the limit, quality, picture size
-# and times, then the median time ratios. Usage: scripts/bench-compress.sh [build-dir]
-# (the build dir is any folder holding a veldmoor-cli.exe, to compare two builds).
+# and times, then the median time ratios. Usage: scripts/bench-compress.sh [build-dir] [runs]
+# (the build dir is any folder holding a veldmoor-cli.exe, to compare two builds; each
+# side runs each case `runs` times, 3 by default, alternating, and keeps its median).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${1:-build}
+runs=${2:-3}
 cli="$build/veldmoor-cli.exe"
 [ -f "$cli" ] || { echo "build first: $cli is missing"; exit 1; }
 if ! command -v jpegoptim >/dev/null; then
@@ -20,7 +22,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
-secs() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b - a}'; }
+secs() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", b - a}'; }
+median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
 
 # Picture size from the frame header, and the quality estimated from the first
 # quantisation table against the standard luminance table (quality scaling of libjpeg).
@@ -60,14 +63,25 @@ for photo in "$testdata"/camera/*.jpg; do
   name=$(basename "$photo")
   for kb in 100 200 500 1024; do
     limit=$((kb * 1024))
-    rm -f "$work/ours.jpg"
-    t0=$(now)
-    line=$(wine "$cli" compress "$photo" "$work/ours.jpg" --kb "$kb" --time 2>/dev/null | tr -d '\r')
-    t1=$(now)
-    ours_wall=$(secs "$t0" "$t1")
+    ours_walls=() jo_walls=() ours_mss=()
+    cp "$photo" "$work/in.jpg"
+    for ((r = 0; r < runs; r++)); do
+      rm -f "$work/ours.jpg"
+      t0=$(now)
+      line=$(wine "$cli" compress "$photo" "$work/ours.jpg" --kb "$kb" --time 2>/dev/null | tr -d '\r')
+      t1=$(now)
+      ours_walls+=("$(secs "$t0" "$t1")")
+      ours_mss+=("$(sed -n 's/.* ms=\([0-9.]*\).*/\1/p' <<<"$line")")
+      t0=$(now)
+      jpegoptim -q --size="${kb}k" --stdout "$work/in.jpg" > "$work/jo.jpg" 2>/dev/null
+      t1=$(now)
+      jo_walls+=("$(secs "$t0" "$t1")")
+    done
+    ours_wall=$(median "${ours_walls[@]}")
+    jo_wall=$(median "${jo_walls[@]}")
     field() { sed -n "s/.*\b$1=\([0-9x.]*\).*/\1/p" <<<"$line"; }
     ours_bytes=$(field bytes)
-    ours_ms=$(field ms)
+    ours_ms=$(median "${ours_mss[@]:-0}")
     if [ -n "$ours_bytes" ]; then
       # The file on disk is what the promise is about.
       on_disk=$(stat -c %s "$work/ours.jpg")
@@ -79,11 +93,6 @@ for photo in "$testdata"/camera/*.jpg; do
     fi
     ours_in=$(awk -v m="${ours_ms:-0}" 'BEGIN {printf "%.2f", m / 1000}')
 
-    cp "$photo" "$work/in.jpg"
-    t0=$(now)
-    jpegoptim -q --size="${kb}k" --stdout "$work/in.jpg" > "$work/jo.jpg" 2>/dev/null
-    t1=$(now)
-    jo_wall=$(secs "$t0" "$t1")
     jo_bytes=$(stat -c %s "$work/jo.jpg")
     if [ "$jo_bytes" -gt 0 ]; then
       read -r jo_size jo_q < <(jpeg_facts "$work/jo.jpg")
@@ -100,6 +109,5 @@ for photo in "$testdata"/camera/*.jpg; do
       "$jo" "$jo_q" "$jo_size" "$jo_wall" "$ratio" "$ratio_in"
   done
 done
-median=$(printf '%s\n' "${ratios[@]}" | sort -n | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}')
-echo "median wall time ours / jpegoptim: $median over ${#ratios[@]} runs; ours over the limit or failed: $over"
+echo "median wall time ours / jpegoptim: $(median "${ratios[@]}") over ${#ratios[@]} cases (each the median of $runs runs); ours over the limit or failed: $over"
 echo "wall_s: whole process (ours under wine, including start-up and decoding); in_s: compress_run alone."
