@@ -5,6 +5,8 @@
 #include "image/resize.h"
 #include <shlwapi.h>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <iterator>
 #include <thread>
@@ -12,7 +14,7 @@
 namespace {
 
 constexpr int kMaxDownscales = 7;
-// Below this a trial is quicker than starting a thread for the next one.
+// Below this a trial is quicker than starting the helper thread.
 constexpr uint64_t kParallelMinPixels = 1000000;
 constexpr int kTrialErrCap = 300;
 constexpr double kRoomyBitsPerPixel = 1.0;
@@ -58,6 +60,79 @@ void replace_blob(Blob *dst, Blob *src)
 }
 
 // The state of one run: the current picture and what has been settled so far.
+struct Run;
+struct Trial;
+void encode_into(const Run *run, Trial *t, int quality, int32_t limit);
+
+// The second core's thread, started at the first trial it can take and kept for
+// the whole run: under Wine starting a thread costs about as much as a trial of
+// a small picture.
+struct Helper {
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable wake;
+    const Run *run;
+    Trial *trial;  // the job; null when there is none
+    int quality;
+    int32_t limit;
+    bool busy, quit, failed;
+};
+
+void helper_loop(Helper *h)
+{
+    std::unique_lock<std::mutex> hold(h->lock);
+    for (;;) {
+        h->wake.wait(hold, [h] { return h->quit || h->trial; });
+        if (h->quit) return;
+        Trial *t = h->trial;
+        hold.unlock();
+        encode_into(h->run, t, h->quality, h->limit);
+        hold.lock();
+        h->trial = nullptr;
+        h->busy = false;
+        h->wake.notify_all();
+    }
+}
+
+// False when no thread can be had: the caller encodes the trial itself.
+bool helper_start_job(Helper *h, const Run *run, Trial *t, int quality, int32_t limit)
+{
+    if (h->failed) return false;
+    if (!h->thread.joinable()) {
+        std::thread started(helper_loop, h);
+        if (!started.joinable()) {
+            h->failed = true;
+            return false;
+        }
+        h->thread = std::move(started);
+    }
+    std::lock_guard<std::mutex> hold(h->lock);
+    h->run = run;
+    h->trial = t;
+    h->quality = quality;
+    h->limit = limit;
+    h->busy = true;
+    h->wake.notify_all();
+    return true;
+}
+
+void helper_wait(Helper *h)
+{
+    std::unique_lock<std::mutex> hold(h->lock);
+    h->wake.wait(hold, [h] { return !h->busy; });
+}
+
+void helper_stop(Helper *h)
+{
+    if (!h->thread.joinable()) return;
+    {
+        std::lock_guard<std::mutex> hold(h->lock);
+        h->quit = true;
+        h->wake.notify_all();
+    }
+    h->thread.join();
+}
+
 struct Run {
     const Image *src;
     const Image *p;  // src or a downscaled copy owned by the run
@@ -65,6 +140,7 @@ struct Run {
     const CompressParams *params;
     const WCHAR *exif_src;
     CodecTrials *trials;  // p prepared for encoding at many qualities; null when that failed
+    Helper *helper;
     CompressResult *result;
     Blob *out;
     WCHAR *err;
@@ -203,9 +279,13 @@ Trial *encode_round(Run *run, Ahead *a, int lo, int hi, int mid, bool last_fitte
         encode_into(run, now, mid, limit);
         return now;
     }
-    std::thread helper(encode_into, run, later, next, limit);
+    if (!helper_start_job(run->helper, run, later, next, limit)) {
+        later->used = false;
+        encode_into(run, now, mid, limit);
+        return now;
+    }
     encode_into(run, now, mid, limit);
-    helper.join();
+    helper_wait(run->helper);
     return now;
 }
 
@@ -393,9 +473,11 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
         result->bytes = out_blob->size;
         return 1;
     }
-    Run run = {src, src, ext, params, exif_src_path, codec_trials_begin(src, ext, exif_src_path), result, out_blob,
-               err, err_cap};
+    Helper helper = {};
+    Run run = {src,    src,     ext, params, exif_src_path, codec_trials_begin(src, ext, exif_src_path), &helper,
+               result, out_blob, err, err_cap};
     int ok = run_with_limit(&run);
+    helper_stop(&helper);
     set_current(&run, nullptr);
     // The trials reused one set of encoder buffers; the run is over, so they go.
     codec_release_buffers();
