@@ -6,6 +6,7 @@
 #include "support/test_support.h"
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -317,6 +318,27 @@ TEST_P(Resize, TwoThreadsGiveTheSameBytesAsOne)
         image_free(two);
         image_free(img);
     }
+}
+
+// Batch workers resize at the same time: one of them gets the helper, all get the same bytes.
+TEST_P(Resize, ResizesOnSeveralThreadsAtOnceGiveTheSameBytes)
+{
+    int filter = GetParam();
+    Image *img = photo_like(517, 389, true);
+    image_resize_set_threads(1);
+    Image *one = image_resize(img, 263, 201, filter);
+    image_resize_set_threads(2);
+    Image *outs[3] = {};
+    std::thread workers[3];
+    for (int i = 0; i < 3; ++i) workers[i] = std::thread([&, i] { outs[i] = image_resize(img, 263, 201, filter); });
+    for (std::thread &w : workers) w.join();
+    for (Image *out : outs) {
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(0, memcmp(one->data, out->data, (size_t)one->stride * one->height));
+        image_free(out);
+    }
+    image_free(one);
+    image_free(img);
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, Resize, ::testing::Values(1, 2, 3, 4));

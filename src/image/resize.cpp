@@ -251,6 +251,7 @@ void resize_worker(RowJob *job)
 }
 
 std::atomic<int> g_threads;  // 0: chosen by size; 1 or 2: forced by tests and benchmarks
+std::atomic<bool> g_helper_busy;  // a resize has its helper thread running
 
 // Multiply-adds per channel, roughly: premultiplying and filtering every source row
 // across, then every output row down.
@@ -282,8 +283,10 @@ bool resize_all_rows(const Image *src, Image *dst, const Contrib *cx, const Cont
     job.chunk = threads > 1 ? (height + 7) / 8 : height;
     job.next = 0;
     job.done = 0;
+    // Resizes running at once on other threads (batch workers) share the one helper.
+    bool helped = threads > 1 && !g_helper_busy.exchange(true);
     std::thread helper;
-    if (threads > 1) {
+    if (helped) {
         try {
             helper = std::thread(resize_worker, &job);
         } catch (const std::system_error &) {
@@ -292,6 +295,7 @@ bool resize_all_rows(const Image *src, Image *dst, const Contrib *cx, const Cont
     }
     resize_worker(&job);
     if (helper.joinable()) helper.join();
+    if (helped) g_helper_busy = false;
     return job.done.load() == height;
 }
 
