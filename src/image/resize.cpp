@@ -13,7 +13,7 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kPi2 = 9.869604401089358;
 // Below this much work a second thread costs more to start than it saves (see resize_work).
-constexpr double kThreadMinWork = 2e6;
+constexpr double kThreadMinWork = 4e6;
 
 constexpr SizePreset kPresets[] = {
     {0, L"1080 × 1080", L"方图 · 朋友圈/小红书", 1080, 1080},
@@ -162,16 +162,18 @@ int contrib_build(Contrib *c, uint32_t src_len, uint32_t dst_len, int filter)
 
 namespace {
 
-// One resize shared by its threads: output rows are handed out in chunks, and each
-// output row depends only on the source, so any split gives the same bytes.
+// One resize shared by its threads. The caller works down from the top row and the
+// helper up from the bottom, a few rows per claim, until they meet: both stay busy
+// however late the helper starts, and only the rows around the meeting point are
+// filtered across twice. Each output row depends only on the source, so any split
+// gives the same bytes.
 struct RowJob {
     const Image *src;
     Image *dst;
     const Contrib *cx;
     const Contrib *cy;
     const ResizeKernels *k;
-    int chunk;
-    std::atomic<int> next;
+    std::atomic<int> claimed;
     std::atomic<int> done;
 };
 
@@ -210,42 +212,45 @@ bool scratch_new(RowScratch *s, const RowJob *job)
     return true;
 }
 
-void resize_rows(const RowJob *job, RowScratch *s, int y0, int y1)
+void resize_row(const RowJob *job, RowScratch *s, int y)
 {
     const Image *src = job->src;
     const Contrib *cy = job->cy;
     const ResizeKernels *k = job->k;
     int dst_w = (int)job->dst->width;
     size_t row_floats = (size_t)dst_w * 4;
-    for (int y = y0; y < y1; ++y) {
-        for (uint32_t t = 0; t < cy->count[y]; ++t) {
-            int32_t sy = cy->first[y] + (int32_t)t;
-            int slot = sy % cy->taps;
-            float *cached = s->cache + (size_t)slot * row_floats;
-            if (s->slot_row[slot] != sy) {
-                k->premultiply(src->data + (size_t)sy * src->stride, src->width, s->premultiplied);
-                k->horizontal(s->premultiplied, job->cx, dst_w, cached);
-                s->slot_row[slot] = sy;
-            }
-            s->rows[t] = cached;
+    for (uint32_t t = 0; t < cy->count[y]; ++t) {
+        int32_t sy = cy->first[y] + (int32_t)t;
+        int slot = sy % cy->taps;
+        float *cached = s->cache + (size_t)slot * row_floats;
+        if (s->slot_row[slot] != sy) {
+            k->premultiply(src->data + (size_t)sy * src->stride, src->width, s->premultiplied);
+            k->horizontal(s->premultiplied, job->cx, dst_w, cached);
+            s->slot_row[slot] = sy;
         }
-        k->vertical(s->rows, cy->weights + (size_t)y * cy->taps, cy->count[y], dst_w, s->sums);
-        store_row(s->sums, dst_w, job->dst->data + (size_t)y * job->dst->stride);
+        s->rows[t] = cached;
     }
+    k->vertical(s->rows, cy->weights + (size_t)y * cy->taps, cy->count[y], dst_w, s->sums);
+    store_row(s->sums, dst_w, job->dst->data + (size_t)y * job->dst->stride);
 }
 
-// A thread without scratch memory takes no rows; the other one does them all.
-void resize_worker(RowJob *job)
+// How many of the next want rows are still unclaimed by either thread.
+int claim_rows(RowJob *job, int want)
 {
+    int left = (int)job->dst->height - job->claimed.fetch_add(want);
+    return left <= 0 ? 0 : left < want ? left : want;
+}
+
+// A thread without scratch memory claims no rows; the other one does them all.
+void resize_worker(RowJob *job, bool from_bottom)
+{
+    constexpr int kClaimRows = 4;
     RowScratch s;
     if (!scratch_new(&s, job)) return;
-    int height = (int)job->dst->height;
-    for (;;) {
-        int y0 = job->next.fetch_add(job->chunk);
-        if (y0 >= height) break;
-        int y1 = y0 + job->chunk < height ? y0 + job->chunk : height;
-        resize_rows(job, &s, y0, y1);
-        job->done.fetch_add(y1 - y0);
+    int next = from_bottom ? (int)job->dst->height - 1 : 0;
+    for (int n; (n = claim_rows(job, kClaimRows)) > 0;) {
+        for (int i = 0; i < n; ++i, next += from_bottom ? -1 : 1) resize_row(job, &s, next);
+        job->done.fetch_add(n);
     }
     scratch_free(&s);
 }
@@ -277,26 +282,22 @@ bool resize_all_rows(const Image *src, Image *dst, const Contrib *cx, const Cont
     job.cx = cx;
     job.cy = cy;
     job.k = kernels();
-    int height = (int)dst->height;
-    // A few chunks per thread keep both busy when one starts late; each chunk
-    // filters again the few source rows it shares with the one before.
-    job.chunk = threads > 1 ? (height + 7) / 8 : height;
-    job.next = 0;
+    job.claimed = 0;
     job.done = 0;
     // Resizes running at once on other threads (batch workers) share the one helper.
     bool helped = threads > 1 && !g_helper_busy.exchange(true);
     std::thread helper;
     if (helped) {
         try {
-            helper = std::thread(resize_worker, &job);
+            helper = std::thread(resize_worker, &job, true);
         } catch (const std::system_error &) {
             // No thread to be had: this one does every row.
         }
     }
-    resize_worker(&job);
+    resize_worker(&job, false);
     if (helper.joinable()) helper.join();
     if (helped) g_helper_busy = false;
-    return job.done.load() == height;
+    return job.done.load() == (int)dst->height;
 }
 
 }  // namespace
