@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -39,6 +40,20 @@ template <typename F> double best_of(int runs, F f)
     return best;
 }
 
+// Target-size compression shrinks its picture stage by stage by about 0.93 a side,
+// freeing each copy once the next one is made.
+Image *shrink_chain(const Image *src, int stages)
+{
+    const Image *p = src;
+    for (int i = 0; i < stages; ++i) {
+        int w = (int)(p->width * 0.93 + 0.5), h = (int)(p->height * 0.93 + 0.5);
+        Image *next = image_resize(p, w, h, kFilterLanczos3);
+        if (p != src) image_free((Image *)p);
+        p = next;
+    }
+    return (Image *)p;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -47,11 +62,11 @@ int main(int argc, char **argv)
     const char *raw_out = argc > 2 ? argv[2] : nullptr;
     Image *big = generated(6000, 4000);
     Image *mid = generated(1500, 1000);
+    Image *photo = generated(3264, 2448);
     if (raw_out) {  // the same pixels for the peer to load
         FILE *f = fopen(raw_out, "wb");
         if (f) {
-            fwrite(big->data, 1, (size_t)big->stride * big->height, f);
-            fwrite(mid->data, 1, (size_t)mid->stride * mid->height, f);
+            for (const Image *img : {big, mid, photo}) fwrite(img->data, 1, (size_t)img->stride * img->height, f);
             fclose(f);
         }
     }
@@ -62,6 +77,19 @@ int main(int argc, char **argv)
     printf("box_6000x4000_to_2000x1333 %.4f\n", best_of(runs, [&] { return image_resize(big, 2000, 1333, kFilterBox); }));
     printf("catmullrom_1500x1000_to_3000x2000 %.4f\n",
            best_of(runs, [&] { return image_resize(mid, 3000, 2000, kFilterCatmullRom); }));
+    for (int threads : {1, 2}) {
+        image_resize_set_threads(threads);
+        printf("lanczos3_3264x2448_to_2488x1866_%dthread %.4f\n", threads,
+               best_of(runs, [&] { return image_resize(photo, 2488, 1866, kFilterLanczos3); }));
+        printf("lanczos3_6000x4000_to_3000x2000_%dthread %.4f\n", threads,
+               best_of(runs, [&] { return image_resize(big, 3000, 2000, kFilterLanczos3); }));
+        printf("chain5_3264x2448_%dthread %.4f\n", threads, best_of(runs, [&] {
+            image_release_buffers();  // a compression run starts with no kept buffers
+            return shrink_chain(photo, 5);
+        }));
+    }
+    image_resize_set_threads(0);
+    image_free(photo);
     printf("thumb_6000x4000_to_96 %.4f\n", best_of(runs, [&] { return image_thumb(big, 96); }));
     image_resize_set_path(kResizeSse2);
     printf("lanczos3_sse2_path %.4f\n", best_of(runs, [&] { return image_resize(big, 1500, 1000, kFilterLanczos3); }));

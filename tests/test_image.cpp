@@ -66,6 +66,47 @@ TEST(ImageNew, ReusedBuffersStartZeroed)
     image_release_buffers();
 }
 
+// A freed buffer also serves a picture down to half its size, whole: it comes back
+// with its full size, and the best fitting of the kept ones is taken.
+TEST(ImageNew, SmallerPicturesReuseLargerBuffers)
+{
+    image_release_buffers();
+    Image *a = image_new(3000, 2000), *b = image_new(2000, 2000);
+    ASSERT_TRUE(a && b);
+    uint8_t *block_a = a->data, *block_b = b->data;
+    memset(a->data, 0xAB, 24000000);
+    memset(b->data, 0xAB, 16000000);
+    image_free(a);
+    image_free(b);
+    EXPECT_EQ(image_kept_bytes(), 40000000u);
+    struct Step {
+        uint32_t w, h;
+        uint8_t *block;
+        uint64_t kept_after_free;
+    } steps[] = {
+        {1900, 2000, block_b, 40000000},  // both fit: the smaller one is taken
+        {2400, 2400, block_a, 40000000},  // only the larger one holds it
+        {3000, 1999, block_a, 40000000},  // the block went back with its full size
+        {2000, 1000, block_b, 40000000},  // exactly half
+        {1999, 1000, nullptr, 7996000},   // under half of both: they go, a fresh block comes
+    };
+    for (const Step &s : steps) {
+        Image *p = image_new(s.w, s.h);
+        ASSERT_NE(p, nullptr);
+        if (s.block) {
+            EXPECT_EQ(p->data, s.block) << s.w << "x" << s.h;
+        }
+        size_t bytes = (size_t)p->stride * p->height, nonzero = 0;
+        for (size_t i = 0; i < bytes; ++i) nonzero += p->data[i] != 0;
+        EXPECT_EQ(nonzero, 0u) << s.w << "x" << s.h;
+        memset(p->data, 0xCD, bytes);
+        image_free(p);
+        EXPECT_EQ(image_kept_bytes(), s.kept_after_free) << s.w << "x" << s.h;
+    }
+    image_release_buffers();
+    EXPECT_EQ(image_kept_bytes(), 0u);
+}
+
 TEST(ImageAlpha, DetectAndFlatten)
 {
     Image *img = coordinates(4, 4);

@@ -6,6 +6,7 @@
 #include "support/test_support.h"
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -104,8 +105,16 @@ std::vector<uint8_t> reference_resize(const Image *src, int dw, int dh, int f)
 
 class Resize : public ::testing::TestWithParam<int> {
 protected:
-    void SetUp() override { image_resize_set_path(kResizeAuto); }
-    void TearDown() override { image_resize_set_path(kResizeAuto); }
+    void SetUp() override
+    {
+        image_resize_set_path(kResizeAuto);
+        image_resize_set_threads(0);
+    }
+    void TearDown() override
+    {
+        image_resize_set_path(kResizeAuto);
+        image_resize_set_threads(0);
+    }
 };
 
 TEST(ResizeContrib, ShrinkingFourToOneWidensLanczosToTwentySixTaps)
@@ -281,6 +290,55 @@ TEST_P(Resize, EveryVectorPathGivesTheSameBytes)
                                               << c.dh;
         image_free(img);
     }
+}
+
+TEST_P(Resize, TwoThreadsGiveTheSameBytesAsOne)
+{
+    int filter = GetParam();
+    struct Case {
+        uint32_t sw, sh;
+        int dw, dh;
+        bool alpha;
+        int threads;  // 0: chosen by size
+    } cases[] = {{301, 217, 97, 61, true, 2},   {301, 217, 700, 433, true, 2}, {1, 40, 7, 13, false, 2},
+                 {40, 2, 3, 2, true, 2},        {13, 11, 13, 3, false, 2},     {999, 3, 17, 2, true, 2},
+                 {250, 250, 1, 2, true, 2},     {31, 29, 64, 127, false, 2},   {17, 9, 5, 9, true, 2},
+                 {1203, 907, 611, 457, true, 0}, {640, 480, 1283, 961, false, 0}};
+    for (const Case &c : cases) {
+        Image *img = photo_like(c.sw, c.sh, c.alpha);
+        image_resize_set_threads(1);
+        Image *one = image_resize(img, c.dw, c.dh, filter);
+        image_resize_set_threads(c.threads);
+        Image *two = image_resize(img, c.dw, c.dh, filter);
+        ASSERT_TRUE(one && two);
+        EXPECT_EQ(two->has_alpha, one->has_alpha);
+        EXPECT_EQ(0, memcmp(one->data, two->data, (size_t)one->stride * one->height))
+            << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh;
+        image_free(one);
+        image_free(two);
+        image_free(img);
+    }
+}
+
+// Batch workers resize at the same time: one of them gets the helper, all get the same bytes.
+TEST_P(Resize, ResizesOnSeveralThreadsAtOnceGiveTheSameBytes)
+{
+    int filter = GetParam();
+    Image *img = photo_like(517, 389, true);
+    image_resize_set_threads(1);
+    Image *one = image_resize(img, 263, 201, filter);
+    image_resize_set_threads(2);
+    Image *outs[3] = {};
+    std::thread workers[3];
+    for (int i = 0; i < 3; ++i) workers[i] = std::thread([&, i] { outs[i] = image_resize(img, 263, 201, filter); });
+    for (std::thread &w : workers) w.join();
+    for (Image *out : outs) {
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(0, memcmp(one->data, out->data, (size_t)one->stride * one->height));
+        image_free(out);
+    }
+    image_free(one);
+    image_free(img);
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, Resize, ::testing::Values(1, 2, 3, 4));

@@ -5,67 +5,107 @@
 #include <vector>
 
 // Large pixel buffers are kept for a moment after their picture is freed: the next
-// picture of the same byte size (the next photo of a folder, a picture turned a
-// quarter) reuses memory already in use, which is far cheaper to write than fresh.
+// picture of the same or a somewhat smaller byte size (the next photo of a folder,
+// a picture turned a quarter, each smaller copy of a shrinking chain) reuses memory
+// already in use, which is far cheaper to write than fresh.
 namespace {
 
 constexpr size_t kPooledMin = 4u << 20;
 constexpr size_t kPooledMax = 160u << 20;
 constexpr int kPoolSlots = 2;
+// A block of pooled size may later hold a smaller picture, and a picture only knows
+// its own size: the block's real size is kept in front of the pixels.
+constexpr size_t kBlockHeader = 64;
 
 struct PooledPixels {
     uint8_t *data;
-    size_t size;
+    size_t capacity;
 };
 
 std::mutex g_pixel_lock;
 PooledPixels g_pixel_pool[kPoolSlots];
 
-// Exact size or nothing; a miss means the kept buffers are not what pictures need now.
+bool pooled_size(size_t size)
+{
+    return size >= kPooledMin && size <= kPooledMax;
+}
+
+uint8_t *block_new(size_t capacity)
+{
+    uint8_t *base = (uint8_t *)calloc(kBlockHeader + capacity, 1);
+    if (!base) return nullptr;
+    memcpy(base, &capacity, sizeof capacity);
+    return base + kBlockHeader;
+}
+
+size_t block_capacity(const uint8_t *data)
+{
+    size_t capacity;
+    memcpy(&capacity, data - kBlockHeader, sizeof capacity);
+    return capacity;
+}
+
+void block_free(uint8_t *data)
+{
+    if (data) free(data - kBlockHeader);
+}
+
+// The smallest kept block that holds size and is at most twice it. A miss means the
+// kept blocks are not what pictures need now: they go.
 uint8_t *pool_take(size_t size)
 {
     std::lock_guard<std::mutex> hold(g_pixel_lock);
-    uint8_t *found = nullptr;
+    PooledPixels *best = nullptr;
     for (PooledPixels &p : g_pixel_pool) {
-        if (!found && p.data && p.size == size) {
-            found = p.data;
-            p = PooledPixels{};
-        }
+        bool fits = p.data && p.capacity >= size && p.capacity / 2 <= size;
+        if (fits && (!best || p.capacity < best->capacity)) best = &p;
     }
-    if (!found) {
-        for (PooledPixels &p : g_pixel_pool) {
-            free(p.data);
-            p = PooledPixels{};
-        }
+    if (best) {
+        uint8_t *found = best->data;
+        *best = PooledPixels{};
+        return found;
     }
-    return found;
+    for (PooledPixels &p : g_pixel_pool) {
+        block_free(p.data);
+        p = PooledPixels{};
+    }
+    return nullptr;
 }
 
-bool pool_put(uint8_t *data, size_t size)
+void pool_put(uint8_t *data)
 {
+    size_t capacity = block_capacity(data);
     std::lock_guard<std::mutex> hold(g_pixel_lock);
     for (PooledPixels &p : g_pixel_pool) {
         if (!p.data) {
-            p = PooledPixels{data, size};
-            return true;
+            p = PooledPixels{data, capacity};
+            return;
         }
     }
     // Full: the older one goes.
-    free(g_pixel_pool[0].data);
+    block_free(g_pixel_pool[0].data);
     for (int i = 0; i + 1 < kPoolSlots; ++i) g_pixel_pool[i] = g_pixel_pool[i + 1];
-    g_pixel_pool[kPoolSlots - 1] = PooledPixels{data, size};
-    return true;
+    g_pixel_pool[kPoolSlots - 1] = PooledPixels{data, capacity};
 }
 
 uint8_t *pixels_new(size_t size)
 {
-    if (size >= kPooledMin && size <= kPooledMax) {
-        if (uint8_t *reused = pool_take(size)) {
-            memset(reused, 0, size);
-            return reused;
-        }
+    if (!pooled_size(size)) return (uint8_t *)calloc(size, 1);
+    if (uint8_t *reused = pool_take(size)) {
+        memset(reused, 0, size);
+        return reused;
     }
-    return (uint8_t *)calloc(size, 1);
+    return block_new(size);
+}
+
+// The picture's byte size tells which allocator its pixels came from, as in pixels_new.
+void pixels_free(uint8_t *data, size_t size)
+{
+    if (!data) return;
+    if (pooled_size(size))
+        pool_put(data);
+    else
+        free(data);
 }
 
 }  // namespace
@@ -74,9 +114,17 @@ void image_release_buffers()
 {
     std::lock_guard<std::mutex> hold(g_pixel_lock);
     for (PooledPixels &p : g_pixel_pool) {
-        free(p.data);
+        block_free(p.data);
         p = PooledPixels{};
     }
+}
+
+uint64_t image_kept_bytes()
+{
+    std::lock_guard<std::mutex> hold(g_pixel_lock);
+    uint64_t bytes = 0;
+    for (const PooledPixels &p : g_pixel_pool) bytes += p.data ? p.capacity : 0;
+    return bytes;
 }
 
 Image *image_new(uint32_t width, uint32_t height)
@@ -99,8 +147,7 @@ Image *image_new(uint32_t width, uint32_t height)
 void image_free(Image *image)
 {
     if (!image) return;
-    size_t size = (size_t)image->stride * image->height;
-    if (!image->data || size < kPooledMin || size > kPooledMax || !pool_put(image->data, size)) free(image->data);
+    pixels_free(image->data, (size_t)image->stride * image->height);
     free(image);
 }
 

@@ -23,3 +23,5 @@ Image *image_crop(const Image *image, int32_t x, int32_t y, int32_t w, int32_t h
 Image *image_transform(const Image *image, int code);
 // Frees the few large pixel buffers kept for reuse after their pictures were freed.
 void image_release_buffers();
+// Bytes held by those kept buffers.
+uint64_t image_kept_bytes();

@@ -5,11 +5,15 @@
 #include <cstdlib>
 #include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kPi2 = 9.869604401089358;
+// Below this much work a second thread costs more to start than it saves (see resize_work).
+constexpr double kThreadMinWork = 4e6;
 
 constexpr SizePreset kPresets[] = {
     {0, L"1080 × 1080", L"方图 · 朋友圈/小红书", 1080, 1080},
@@ -156,6 +160,148 @@ int contrib_build(Contrib *c, uint32_t src_len, uint32_t dst_len, int filter)
     return 1;
 }
 
+namespace {
+
+// One resize shared by its threads. The caller works down from the top row and the
+// helper up from the bottom, a few rows per claim, until they meet: both stay busy
+// however late the helper starts, and only the rows around the meeting point are
+// filtered across twice. Each output row depends only on the source, so any split
+// gives the same bytes.
+struct RowJob {
+    const Image *src;
+    Image *dst;
+    const Contrib *cx;
+    const Contrib *cy;
+    const ResizeKernels *k;
+    std::atomic<int> claimed;
+    std::atomic<int> done;
+};
+
+// Per thread: the horizontally filtered source rows still needed, by source row.
+struct RowScratch {
+    float *cache;
+    float *premultiplied;
+    float *sums;
+    int32_t *slot_row;
+    const float **rows;
+};
+
+void scratch_free(RowScratch *s)
+{
+    free(s->cache);
+    free(s->premultiplied);
+    free(s->sums);
+    free(s->slot_row);
+    free(s->rows);
+}
+
+bool scratch_new(RowScratch *s, const RowJob *job)
+{
+    int taps = job->cy->taps;
+    size_t row_floats = (size_t)job->dst->width * 4;
+    s->cache = (float *)malloc(sizeof(float) * row_floats * taps);
+    s->premultiplied = (float *)malloc(sizeof(float) * job->src->width * 4);
+    s->sums = (float *)malloc(sizeof(float) * row_floats);
+    s->slot_row = (int32_t *)malloc(sizeof(int32_t) * taps);
+    s->rows = (const float **)malloc(sizeof(float *) * taps);
+    if (!s->cache || !s->premultiplied || !s->sums || !s->slot_row || !s->rows) {
+        scratch_free(s);
+        return false;
+    }
+    for (int i = 0; i < taps; ++i) s->slot_row[i] = -1;
+    return true;
+}
+
+void resize_row(const RowJob *job, RowScratch *s, int y)
+{
+    const Image *src = job->src;
+    const Contrib *cy = job->cy;
+    const ResizeKernels *k = job->k;
+    int dst_w = (int)job->dst->width;
+    size_t row_floats = (size_t)dst_w * 4;
+    for (uint32_t t = 0; t < cy->count[y]; ++t) {
+        int32_t sy = cy->first[y] + (int32_t)t;
+        int slot = sy % cy->taps;
+        float *cached = s->cache + (size_t)slot * row_floats;
+        if (s->slot_row[slot] != sy) {
+            k->premultiply(src->data + (size_t)sy * src->stride, src->width, s->premultiplied);
+            k->horizontal(s->premultiplied, job->cx, dst_w, cached);
+            s->slot_row[slot] = sy;
+        }
+        s->rows[t] = cached;
+    }
+    k->vertical(s->rows, cy->weights + (size_t)y * cy->taps, cy->count[y], dst_w, s->sums);
+    store_row(s->sums, dst_w, job->dst->data + (size_t)y * job->dst->stride);
+}
+
+// How many of the next want rows are still unclaimed by either thread.
+int claim_rows(RowJob *job, int want)
+{
+    int left = (int)job->dst->height - job->claimed.fetch_add(want);
+    return left <= 0 ? 0 : left < want ? left : want;
+}
+
+// A thread without scratch memory claims no rows; the other one does them all.
+void resize_worker(RowJob *job, bool from_bottom)
+{
+    constexpr int kClaimRows = 4;
+    RowScratch s;
+    if (!scratch_new(&s, job)) return;
+    int next = from_bottom ? (int)job->dst->height - 1 : 0;
+    for (int n; (n = claim_rows(job, kClaimRows)) > 0;) {
+        for (int i = 0; i < n; ++i, next += from_bottom ? -1 : 1) resize_row(job, &s, next);
+        job->done.fetch_add(n);
+    }
+    scratch_free(&s);
+}
+
+std::atomic<int> g_threads;  // 0: chosen by size; 1 or 2: forced by tests and benchmarks
+std::atomic<bool> g_helper_busy;  // a resize has its helper thread running
+
+// Multiply-adds per channel, roughly: premultiplying and filtering every source row
+// across, then every output row down.
+double resize_work(const Image *src, int dst_w, int dst_h, const Contrib *cx, const Contrib *cy)
+{
+    return (double)src->height * (src->width + (double)dst_w * cx->taps) + (double)dst_h * dst_w * cy->taps;
+}
+
+int resize_threads(const Image *src, int dst_w, int dst_h, const Contrib *cx, const Contrib *cy)
+{
+    if (dst_h < 2) return 1;
+    int forced = g_threads.load(std::memory_order_relaxed);
+    if (forced) return forced;
+    if (std::thread::hardware_concurrency() < 2) return 1;
+    return resize_work(src, dst_w, dst_h, cx, cy) >= kThreadMinWork ? 2 : 1;
+}
+
+bool resize_all_rows(const Image *src, Image *dst, const Contrib *cx, const Contrib *cy, int threads)
+{
+    RowJob job;
+    job.src = src;
+    job.dst = dst;
+    job.cx = cx;
+    job.cy = cy;
+    job.k = kernels();
+    job.claimed = 0;
+    job.done = 0;
+    // Resizes running at once on other threads (batch workers) share the one helper.
+    bool helped = threads > 1 && !g_helper_busy.exchange(true);
+    std::thread helper;
+    if (helped) {
+        try {
+            helper = std::thread(resize_worker, &job, true);
+        } catch (const std::system_error &) {
+            // No thread to be had: this one does every row.
+        }
+    }
+    resize_worker(&job, false);
+    if (helper.joinable()) helper.join();
+    if (helped) g_helper_busy = false;
+    return job.done.load() == (int)dst->height;
+}
+
+}  // namespace
+
 Image *image_resize(const Image *src, int dst_w, int dst_h, int filter)
 {
     if (!src || !src->data || dst_w <= 0 || dst_h <= 0) return nullptr;
@@ -169,46 +315,24 @@ Image *image_resize(const Image *src, int dst_w, int dst_h, int filter)
         return nullptr;
     }
     Image *dst = image_new((uint32_t)dst_w, (uint32_t)dst_h);
-    const ResizeKernels *k = kernels();
-    size_t row_floats = (size_t)dst_w * 4;
-    float *cache = (float *)malloc(sizeof(float) * row_floats * cy.taps);
-    float *premultiplied = (float *)malloc(sizeof(float) * src->width * 4);
-    float *sums = (float *)malloc(sizeof(float) * row_floats);
-    int32_t *slot_row = (int32_t *)malloc(sizeof(int32_t) * cy.taps);
-    const float **rows = (const float **)malloc(sizeof(float *) * cy.taps);
-    if (!dst || !cache || !premultiplied || !sums || !slot_row || !rows) {
+    if (dst && !resize_all_rows(src, dst, &cx, &cy, resize_threads(src, dst_w, dst_h, &cx, &cy))) {
         image_free(dst);
         dst = nullptr;
-    } else {
-        for (int i = 0; i < cy.taps; ++i) slot_row[i] = -1;
-        for (int y = 0; y < dst_h; ++y) {
-            for (uint32_t t = 0; t < cy.count[y]; ++t) {
-                int32_t sy = cy.first[y] + (int32_t)t;
-                int slot = sy % cy.taps;
-                float *cached = cache + (size_t)slot * row_floats;
-                if (slot_row[slot] != sy) {
-                    k->premultiply(src->data + (size_t)sy * src->stride, src->width, premultiplied);
-                    k->horizontal(premultiplied, &cx, dst_w, cached);
-                    slot_row[slot] = sy;
-                }
-                rows[t] = cached;
-            }
-            k->vertical(rows, cy.weights + (size_t)y * cy.taps, cy.count[y], dst_w, sums);
-            store_row(sums, dst_w, dst->data + (size_t)y * dst->stride);
-        }
+    }
+    if (dst) {
         if (src->has_alpha)
             image_detect_alpha(dst);
         else
             dst->has_alpha = 0;
     }
-    free(sums);
-    free(premultiplied);
-    free(rows);
-    free(slot_row);
-    free(cache);
     contrib_free(&cx);
     contrib_free(&cy);
     return dst;
+}
+
+void image_resize_set_threads(int threads)
+{
+    g_threads = threads < 0 ? 0 : threads > 2 ? 2 : threads;
 }
 
 int image_resize_avx2_available()

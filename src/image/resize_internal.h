@@ -29,6 +29,8 @@ enum ResizePath { kResizeAuto = 0, kResizeScalar = 1, kResizeSse2 = 2, kResizeAv
 // processor cannot run the requested path.
 int image_resize_set_path(int path);
 int image_resize_avx2_available();
+// Threads for later resizes: 0 chooses by size (at most 2), 1 or 2 forces that many.
+void image_resize_set_threads(int threads);
 
 extern const ResizeKernels kResizeScalarKernels;
 extern const ResizeKernels kResizeSse2Kernels;
