@@ -14,12 +14,7 @@ cli="$build/veldmoor-cli.exe"
 if ! command -v jpegoptim >/dev/null; then
   apt-get install -y -qq jpegoptim >/dev/null 2>&1 || { echo "jpegoptim could not be installed"; exit 1; }
 fi
-source scripts/wine-env.sh
-veldmoor_warm_wine >/dev/null 2>&1
-testdata=${VELDMOOR_TESTDATA:-../shared/testdata}
-[ -d "$testdata/camera" ] || { echo "test pictures missing at $testdata"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source scripts/bench-common.sh
 
 now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", b - a}'; }

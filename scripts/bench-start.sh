@@ -11,12 +11,7 @@ build=${2:-build}
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw --target veldmoor-cli bench_noop >/dev/null || exit 1
 cli="$build/veldmoor-cli.exe"
-source scripts/wine-env.sh
-veldmoor_warm_wine >/dev/null 2>&1
-testdata=${VELDMOOR_TESTDATA:-../shared/testdata}
-[ -d "$testdata/camera" ] || { echo "test pictures missing at $testdata"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source scripts/bench-common.sh
 
 # Median wall milliseconds of a command run $runs times.
 median_ms() {
