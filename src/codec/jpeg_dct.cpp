@@ -483,6 +483,53 @@ struct Scratch {
 
 enum EncodeOutcome { kEncodeFailed, kEncoded, kEncodeOver };
 
+// The encoding's bytes in one malloc block: it doubles when full like libjpeg's own
+// memory destination, but is sized once the symbols are counted, so a trial's
+// output is seldom copied.
+struct GrowDest {
+    jpeg_destination_mgr base;
+    unsigned char *bytes;
+    size_t capacity;
+};
+
+constexpr size_t kFirstCapacity = 64 * 1024;
+
+void grow_to(j_compress_ptr cinfo, size_t capacity)
+{
+    GrowDest *d = (GrowDest *)cinfo->dest;
+    size_t used = d->capacity - d->base.free_in_buffer;
+    unsigned char *bigger = (unsigned char *)realloc(d->bytes, capacity);
+    if (!bigger) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    d->bytes = bigger;
+    d->capacity = capacity;
+    d->base.next_output_byte = bigger + used;
+    d->base.free_in_buffer = capacity - used;
+}
+
+void grow_init(j_compress_ptr cinfo)
+{
+    GrowDest *d = (GrowDest *)cinfo->dest;
+    d->capacity = 0;
+    d->base.free_in_buffer = 0;
+    grow_to(cinfo, kFirstCapacity);
+}
+
+boolean grow_empty(j_compress_ptr cinfo)
+{
+    grow_to(cinfo, ((GrowDest *)cinfo->dest)->capacity * 2);
+    return TRUE;
+}
+
+void grow_term(j_compress_ptr) {}
+
+// Room for what is written already and the coded data with a margin for stuffed bytes.
+void reserve_for(j_compress_ptr cinfo, int64_t coded_bytes)
+{
+    GrowDest *d = (GrowDest *)cinfo->dest;
+    size_t want = (d->capacity - d->base.free_in_buffer) + (size_t)coded_bytes + (size_t)coded_bytes / 32 + 4096;
+    if (want > d->capacity) grow_to(cinfo, want);
+}
+
 // Plain C frame: nothing with a destructor lives across setjmp. Stops before
 // writing when the coded data alone, without headers and stuffed bytes, passes limit.
 EncodeOutcome encode_from_dct(const JpegDct *dct, int quality, const uint8_t *app1, size_t app1_size, int64_t limit,
@@ -492,17 +539,19 @@ EncodeOutcome encode_from_dct(const JpegDct *dct, int quality, const uint8_t *ap
     memset(&cinfo, 0, sizeof cinfo);
     DctError err;
     use_error(&cinfo, &err);
+    GrowDest dest = {};
+    dest.base.init_destination = grow_init;
+    dest.base.empty_output_buffer = grow_empty;
+    dest.base.term_destination = grow_term;
     *out = nullptr;
     *out_size = 0;
     if (setjmp(err.jump)) {
-        if (cinfo.dest && *out) cinfo.dest->term_destination(&cinfo);
         jpeg_destroy_compress(&cinfo);
-        free(*out);
-        *out = nullptr;
+        free(dest.bytes);
         return kEncodeFailed;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, out, out_size);
+    cinfo.dest = &dest.base;
     jpeg_encode_setup(&cinfo, dct->width, dct->height, quality);
     cinfo.optimize_coding = FALSE;  // the tables are counted here
     // The transcoder wants coefficient arrays; its reading stage is replaced below,
@@ -520,16 +569,17 @@ EncodeOutcome encode_from_dct(const JpegDct *dct, int quality, const uint8_t *ap
     install_tables(&cinfo, dct, &scratch->counts);
     *floor = (coded_bits(&cinfo, dct, &scratch->kept) + 7) / 8;
     if (*floor > limit) {
-        cinfo.dest->term_destination(&cinfo);
         jpeg_destroy_compress(&cinfo);
-        free(*out);
-        *out = nullptr;
+        free(dest.bytes);
         return kEncodeOver;
     }
+    reserve_for(&cinfo, *floor);
     cinfo.client_data = t;
     cinfo.coef->compress_data = write_mcu_row;
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+    *out = dest.bytes;
+    *out_size = (unsigned long)(dest.capacity - dest.base.free_in_buffer);
     return t->next_row == dct->mcu_rows ? kEncoded : kEncodeFailed;
 }
 
