@@ -431,20 +431,12 @@ boolean write_mcu_row(j_compress_ptr cinfo, JSAMPIMAGE)
 
 void install_tables(j_compress_ptr cinfo, const JpegDct *dct, Counts *counts)
 {
-    bool did_dc[NUM_HUFF_TBLS] = {}, did_ac[NUM_HUFF_TBLS] = {};
+    int dc[MAX_COMPS_IN_SCAN], ac[MAX_COMPS_IN_SCAN];
     for (int ci = 0; ci < dct->planes_used; ++ci) {
-        int dc = dct->planes[ci].dc_tbl, ac = dct->planes[ci].ac_tbl;
-        if (!did_dc[dc]) {
-            if (!cinfo->dc_huff_tbl_ptrs[dc]) cinfo->dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table((j_common_ptr)cinfo);
-            jpeg_gen_optimal_table(cinfo, cinfo->dc_huff_tbl_ptrs[dc], counts->dc[dc]);
-            did_dc[dc] = true;
-        }
-        if (!did_ac[ac]) {
-            if (!cinfo->ac_huff_tbl_ptrs[ac]) cinfo->ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table((j_common_ptr)cinfo);
-            jpeg_gen_optimal_table(cinfo, cinfo->ac_huff_tbl_ptrs[ac], counts->ac[ac]);
-            did_ac[ac] = true;
-        }
+        dc[ci] = dct->planes[ci].dc_tbl;
+        ac[ci] = dct->planes[ci].ac_tbl;
     }
+    jpeg_gather_build_tables(cinfo, dc, ac, dct->planes_used, counts->dc, counts->ac);
 }
 
 // Bits of entropy-coded data under a table: each symbol's code plus the magnitude
@@ -597,12 +589,6 @@ JpegDct *jpeg_dct_prepare(const Image *image)
         return nullptr;
     }
     return dct;
-}
-
-HRESULT jpeg_dct_encode(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, Blob *blob)
-{
-    int64_t floor = 0;
-    return jpeg_dct_encode_within(dct, quality, app1, INT64_MAX, blob, &floor);
 }
 
 HRESULT jpeg_dct_encode_within(const JpegDct *dct, int quality, const std::vector<uint8_t> *app1, int64_t limit,

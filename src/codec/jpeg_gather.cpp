@@ -102,27 +102,15 @@ boolean gather_mcu(j_compress_ptr cinfo, JBLOCKROW *MCU_data)
     return TRUE;
 }
 
-// Builds each table once from the counts (the builder consumes them), as libjpeg does.
 void gather_finish(j_compress_ptr cinfo)
 {
     JpegGather *g = (JpegGather *)cinfo->client_data;
-    bool did_dc[NUM_HUFF_TBLS] = {}, did_ac[NUM_HUFF_TBLS] = {};
+    int dc[MAX_COMPS_IN_SCAN], ac[MAX_COMPS_IN_SCAN];
     for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
-        const jpeg_component_info *comp = cinfo->cur_comp_info[ci];
-        int dc = comp->dc_tbl_no, ac = comp->ac_tbl_no;
-        if (!did_dc[dc]) {
-            JHUFF_TBL **table = &cinfo->dc_huff_tbl_ptrs[dc];
-            if (!*table) *table = jpeg_alloc_huff_table((j_common_ptr)cinfo);
-            jpeg_gen_optimal_table(cinfo, *table, g->dc_counts[dc]);
-            did_dc[dc] = true;
-        }
-        if (!did_ac[ac]) {
-            JHUFF_TBL **table = &cinfo->ac_huff_tbl_ptrs[ac];
-            if (!*table) *table = jpeg_alloc_huff_table((j_common_ptr)cinfo);
-            jpeg_gen_optimal_table(cinfo, *table, g->ac_counts[ac]);
-            did_ac[ac] = true;
-        }
+        dc[ci] = cinfo->cur_comp_info[ci]->dc_tbl_no;
+        ac[ci] = cinfo->cur_comp_info[ci]->ac_tbl_no;
     }
+    jpeg_gather_build_tables(cinfo, dc, ac, cinfo->comps_in_scan, g->dc_counts, g->ac_counts);
     cinfo->client_data = g->saved_client_data;
 }
 
@@ -152,6 +140,25 @@ void jpeg_gather_install(j_compress_ptr cinfo, JpegGather *gather)
     // The statistics pass has already begun: only its per-block work and its end change.
     cinfo->entropy->encode_mcu = gather_mcu;
     cinfo->entropy->finish_pass = gather_finish;
+}
+
+void jpeg_gather_build_tables(j_compress_ptr cinfo, const int *dc_tbl, const int *ac_tbl, int components,
+                              long (*dc_counts)[257], long (*ac_counts)[257])
+{
+    bool did_dc[NUM_HUFF_TBLS] = {}, did_ac[NUM_HUFF_TBLS] = {};
+    for (int ci = 0; ci < components; ++ci) {
+        int dc = dc_tbl[ci], ac = ac_tbl[ci];
+        if (!did_dc[dc]) {
+            if (!cinfo->dc_huff_tbl_ptrs[dc]) cinfo->dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table((j_common_ptr)cinfo);
+            jpeg_gen_optimal_table(cinfo, cinfo->dc_huff_tbl_ptrs[dc], dc_counts[dc]);
+            did_dc[dc] = true;
+        }
+        if (!did_ac[ac]) {
+            if (!cinfo->ac_huff_tbl_ptrs[ac]) cinfo->ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table((j_common_ptr)cinfo);
+            jpeg_gen_optimal_table(cinfo, cinfo->ac_huff_tbl_ptrs[ac], ac_counts[ac]);
+            did_ac[ac] = true;
+        }
+    }
 }
 
 void jpeg_gather_set_enabled(int enabled)

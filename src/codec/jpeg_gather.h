@@ -29,6 +29,11 @@ extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL *htbl, lo
 // Counts one block's symbols: the DC difference from last_dc and the AC run/size pairs.
 void jpeg_gather_count_block(j_compress_ptr cinfo, const JCOEF *block, int last_dc, long *dc_counts, long *ac_counts);
 
+// Builds each table the components use once from its counts, which the builder
+// consumes, as libjpeg's own statistics pass does.
+void jpeg_gather_build_tables(j_compress_ptr cinfo, const int *dc_tbl, const int *ac_tbl, int components,
+                              long (*dc_counts)[257], long (*ac_counts)[257]);
+
 // The parameters every encode here uses: BGRX in, libjpeg's defaults, quality.
 void jpeg_encode_setup(j_compress_ptr cinfo, uint32_t width, uint32_t height, int quality);
 
