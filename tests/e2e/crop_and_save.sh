@@ -7,18 +7,14 @@ exe=$1 outdir=$2
 mkdir -p "$outdir"
 rm -f "$outdir"/crop_free.jpg
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+source "$(dirname "$0")/xkeys.sh"
 veldmoor_start_xvfb
 source "$(dirname "$0")/testdata.sh"
 wine "$exe" "$testdata/orientation/Landscape_1.jpg" </dev/null >"$outdir/crop_stdout.txt" 2>&1 &  # 1800 x 1200
 pid=$!
 fail() { echo "FAIL: $*"; kill $pid 2>/dev/null; exit 1; }
 
-for _ in $(seq 100); do
-  win=$(xdotool search --name '^Landscape_1\.jpg - Veldmoor$' 2>/dev/null | head -1)
-  [ -n "$win" ] && break
-  sleep 0.2
-done
-[ -n "$win" ] || fail "no window titled 'Landscape_1.jpg - Veldmoor'"
+win=$(find_window 'Landscape_1\.jpg - Veldmoor') || fail "no window titled 'Landscape_1.jpg - Veldmoor'"
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$win")"
 shot() { xwd -root -display "$DISPLAY" | convert xwd:- -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$outdir/$1"; }
@@ -56,12 +52,7 @@ done
 
 save_as() {  # clicks "apply and save", answers the real save dialog, checks the file
   xdotool mousemove --window "$win" $((panel + 150)) $apply_y click 1
-  for _ in $(seq 50); do
-    dlg=$(xdotool search --name '^另存为$' 2>/dev/null | head -1)
-    [ -n "$dlg" ] && break
-    sleep 0.2
-  done
-  [ -n "$dlg" ] || fail "no save dialog"
+  dlg=$(find_window '另存为') || fail "no save dialog"
   sleep 0.5
   xdotool windowactivate --sync "$dlg" 2>/dev/null || xdotool windowfocus "$dlg"
   xdotool key --window "$dlg" ctrl+a

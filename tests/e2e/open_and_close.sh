@@ -22,13 +22,7 @@ pixel() {
 }
 shot() { xwd -root -display "$DISPLAY" | convert xwd:- "$outdir/$1.png"; }
 await_window() {
-  win=""
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "$1" 2>/dev/null | head -1)
-    [ -n "$win" ] && break
-    sleep 0.2
-  done
-  [ -n "$win" ] || fail "no window titled '$1'"
+  win=$(find_window "$1") || fail "no window titled '$1'"
   eval "$(xdotool getwindowgeometry --shell "$win")"
 }
 close_window() {
@@ -46,7 +40,7 @@ close_window() {
 xdotool mousemove 0 0
 wine "$exe" "$photo" </dev/null >"$outdir/stdout.txt" 2>&1 &
 pid=$!
-await_window '^Landscape_1\.jpg - Veldmoor$'
+await_window 'Landscape_1\.jpg - Veldmoor'
 sleep 1.5
 # The frame may still settle after the title shows: measure again before the shot.
 eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -104,7 +98,7 @@ close_window
 # Without a picture: the two hint lines in the canvas, nothing at its centre.
 wine "$exe" </dev/null >"$outdir/stdout2.txt" 2>&1 &
 pid=$!
-await_window '^Veldmoor$'
+await_window 'Veldmoor'
 sleep 1.5
 shot empty
 c=$(( (HEIGHT - 84) / 2 + 44 ))
