@@ -746,20 +746,6 @@ void place_window(BatchJob *job, HWND owner, RECT *frame)
     *frame = RECT{x, y, x + w, y + h};
 }
 
-bool register_class(HINSTANCE instance)
-{
-    static bool registered;
-    if (registered) return true;
-    WNDCLASSEXW wc = {sizeof wc};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = batch_proc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = kBatchClass;
-    registered = RegisterClassExW(&wc) != 0;
-    return registered;
-}
-
 }  // namespace
 
 void batch_layout(BatchJob *job)
@@ -844,7 +830,7 @@ HWND batch_open(App *app)
     job->font_small = app->font_small;
     job->font_bold = app->font_bold;
     HINSTANCE instance = app->instance ? app->instance : GetModuleHandleW(nullptr);
-    if (!register_class(instance)) {
+    if (!dlg_register_class(instance, batch_proc, kBatchClass)) {
         HeapFree(GetProcessHeap(), 0, job);
         return nullptr;
     }

@@ -502,20 +502,6 @@ LRESULT CALLBACK ex_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 
 // ---- opening ----
 
-static int register_class(HINSTANCE instance)
-{
-    static bool registered;
-    if (registered) return 1;
-    WNDCLASSEXW wc = {sizeof wc};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = ex_proc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = kExportClass;
-    registered = RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return registered;
-}
-
 static uint32_t initial_target(const App *app, int target_kb)
 {
     if (target_kb <= 0) target_kb = app->compress_kb > 0 ? app->compress_kb : 200;
@@ -586,7 +572,7 @@ static int run_modal_loop(ExportState *s, int *quit_code)
 
 int dlg_run_export(App *app, int mode, int target_kb, int format)
 {
-    if (!register_class(app->instance)) return 0;
+    if (!dlg_register_class(app->instance, ex_proc, kExportClass)) return 0;
     auto *s = (ExportState *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ExportState));
     if (!s) return 0;
     s->token = token_new();

@@ -12,3 +12,16 @@ void drrect(HDC dc, const RECT &rect, int radius, COLORREF fill, bool outlined)
     DeleteObject(pen);
     DeleteObject(brush);
 }
+
+bool dlg_register_class(HINSTANCE instance, WNDPROC proc, const WCHAR *name)
+{
+    WNDCLASSEXW existing = {sizeof existing};
+    if (GetClassInfoExW(instance, name, &existing)) return true;
+    WNDCLASSEXW wc = {sizeof wc};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = name;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}

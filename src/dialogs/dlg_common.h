@@ -13,6 +13,9 @@ static constexpr COLORREF kDlgOutline = RGB(46, 46, 52);
 // A filled rounded rectangle; its 1-pixel outline is kDlgOutline when outlined, else the fill.
 void drrect(HDC dc, const RECT &rect, int radius, COLORREF fill, bool outlined);
 
+// Registers a dialog's window class once per process; true when it can be used.
+bool dlg_register_class(HINSTANCE instance, WNDPROC proc, const WCHAR *name);
+
 // Paints the client area through a memory bitmap of w × h (at least 1 × 1),
 // copied in one block transfer, so the window never flickers.
 template <typename Paint>
