@@ -145,6 +145,39 @@ TEST_F(Codec, CameraPhotosLoadUprightEvenWithDamagedExif)
     image_free(olympus);
 }
 
+// A stray marker late in the scan of a whole file: the rows before it come out
+// exactly as from the intact file, so the damage did not send it to another decoder.
+TEST_F(Codec, DamagedScanDataInsideAWholeFileKeepsTheRowsBeforeIt)
+{
+    NEEDS_TESTDATA();
+    std::vector<uint8_t> bytes = read_file_bytes(testdata_path(L"camera/nikon_e950.jpg"));
+    size_t scan = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) scan = i;
+    ASSERT_GT(scan, 0u);
+    std::vector<uint8_t> damaged = bytes;
+    size_t at = scan + (bytes.size() - scan) * 3 / 4;
+    damaged[at] = 0xFF;
+    damaged[at + 1] = 0xD5;
+    ASSERT_TRUE(write_file_bytes(file(L"intact.jpg"), bytes.data(), bytes.size()));
+    ASSERT_TRUE(write_file_bytes(file(L"damaged.jpg"), damaged.data(), damaged.size()));
+
+    WCHAR err[kCap];
+    Image *intact = codec_load(file(L"intact.jpg").c_str(), err, kCap);
+    ASSERT_NE(intact, nullptr) << err;
+    Image *img = codec_load(file(L"damaged.jpg").c_str(), err, kCap);
+    ASSERT_NE(img, nullptr) << err;
+    ASSERT_EQ(img->width, intact->width);
+    ASSERT_EQ(img->height, intact->height);
+    for (uint32_t y = 0; y < img->height / 2; ++y)
+        ASSERT_EQ(memcmp(img->data + (size_t)y * img->stride, intact->data + (size_t)y * intact->stride,
+                         (size_t)img->width * 4),
+                  0)
+            << "row " << y;
+    image_free(img);
+    image_free(intact);
+}
+
 TEST_F(Codec, WorkerThreadsShareTheFactory)
 {
     NEEDS_TESTDATA();

@@ -29,12 +29,14 @@ void on_jpeg_error(j_common_ptr cinfo)
     longjmp(err->jump, 1);
 }
 
-// A picture cut short is grey below the cut: another decoder gets the file instead.
+// A file cut short is grey below the cut: another decoder gets it instead. Damaged
+// entropy data inside a whole file (a marker where data should be, restart markers
+// out of step) is not: libjpeg resynchronises at the next restart marker, which is
+// all any decoder can do, so its picture stands.
 void on_jpeg_message(j_common_ptr cinfo, int level)
 {
     JpegError *err = (JpegError *)cinfo->err;
-    if (level < 0 && (err->base.msg_code == JWRN_JPEG_EOF || err->base.msg_code == JWRN_HIT_MARKER))
-        longjmp(err->jump, 1);
+    if (level < 0 && err->base.msg_code == JWRN_JPEG_EOF) longjmp(err->jump, 1);
 }
 
 void on_jpeg_progress(j_common_ptr cinfo)
