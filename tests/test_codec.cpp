@@ -2,7 +2,9 @@
 #define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32
 #include <gtest/gtest.h>
 #include "codec/codec.h"
+#include "codec/codec_jpeg.h"
 #include "codec/codec_probe.h"
+#include "codec/jpeg_eighth.h"
 #include "support/codec_fixture.h"
 #include "support/test_support.h"
 #include <algorithm>
@@ -542,6 +544,116 @@ TEST_F(Codec, JpegVariantsLoadWithTheirSizeAndColours)
             EXPECT_EQ(p[3], 255);
         }
         image_free(img);
+    }
+}
+
+// Pictures decoded at 1/8 scale (thumbnails) take the fast entropy decoder; noisy
+// content gives long codes, large values and every sampling layout.
+struct EighthCase {
+    const char *name;
+    uint32_t w, h;
+    int components;  // 1 gray, 3 colour, 4 CMYK
+    int h_samp, v_samp;
+    int restart_rows;
+    int quality;
+};
+
+constexpr EighthCase kEighthCases[] = {
+    {"4:2:0", 203, 157, 3, 2, 2, 0, 90},         {"4:4:4 with restarts", 160, 96, 3, 1, 1, 1, 75},
+    {"4:2:2", 99, 64, 3, 2, 1, 0, 97},           {"gray with restarts", 130, 70, 1, 1, 1, 2, 50},
+    {"cmyk", 64, 72, 4, 1, 1, 0, 85},            {"4:2:0 every MCU a restart", 96, 96, 3, 2, 2, 1, 100},
+};
+
+std::vector<uint8_t> noisy_jpeg(const EighthCase &c)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = c.w;
+    cinfo.image_height = c.h;
+    cinfo.input_components = c.components;
+    cinfo.in_color_space = c.components == 1 ? JCS_GRAYSCALE : c.components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, c.quality, TRUE);
+    cinfo.comp_info[0].h_samp_factor = c.h_samp;
+    cinfo.comp_info[0].v_samp_factor = c.v_samp;
+    cinfo.restart_in_rows = c.restart_rows;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row((size_t)c.w * c.components);
+    uint32_t seed = 12345;
+    while (cinfo.next_scanline < c.h) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            row[i] = (uint8_t)((i * 3 + cinfo.next_scanline * 2) / 4 + (seed >> 24) % 96);
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<uint8_t> bytes(out, out + size);
+    free(out);
+    return bytes;
+}
+
+size_t scan_start(const std::vector<uint8_t> &bytes)
+{
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) return i + 2;
+    return 0;
+}
+
+// Whole, with a stray marker, with bytes scrambled, and cut short.
+std::vector<std::vector<uint8_t>> damaged_versions(const std::vector<uint8_t> &bytes)
+{
+    size_t scan = scan_start(bytes), len = bytes.size() - scan;
+    std::vector<std::vector<uint8_t>> out = {bytes, bytes};
+    out[1][scan + len / 2] = 0xFF;
+    out[1][scan + len / 2 + 1] = 0xD3;
+    uint32_t seed = 99;
+    for (int version = 0; version < 3; ++version) {
+        std::vector<uint8_t> scrambled = bytes;
+        for (int i = 0; i < 12; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            scrambled[scan + 20 + (seed >> 8) % (len - 40)] ^= (uint8_t)(1 + (seed >> 3) % 255);
+        }
+        out.push_back(scrambled);
+    }
+    out.emplace_back(bytes.begin(), bytes.begin() + (long)(scan + len * 7 / 10));
+    return out;
+}
+
+TEST_F(Codec, EighthScaleDecodesGiveLibjpegsOwnPixels)
+{
+    std::wstring path = file(L"eighth.jpg");
+    for (const EighthCase &c : kEighthCases) {
+        std::vector<std::vector<uint8_t>> versions = damaged_versions(noisy_jpeg(c));
+        for (size_t v = 0; v < versions.size(); ++v) {
+            SCOPED_TRACE(std::string(c.name) + ", version " + std::to_string(v));
+            ASSERT_TRUE(write_file_bytes(path, versions[v].data(), versions[v].size()));
+            JpegDecoded ours, theirs;
+            long installs = jpeg_eighth_installs();
+            JpegDecodeStatus ours_status = jpeg_decode_file(path.c_str(), (c.w + 7) / 8, (c.h + 7) / 8, &ours);
+            EXPECT_EQ(jpeg_eighth_installs(), installs + 1);
+            jpeg_eighth_set_enabled(0);
+            JpegDecodeStatus their_status = jpeg_decode_file(path.c_str(), (c.w + 7) / 8, (c.h + 7) / 8, &theirs);
+            jpeg_eighth_set_enabled(1);
+            ASSERT_EQ(ours_status, their_status);
+            ASSERT_EQ(ours.image != nullptr, theirs.image != nullptr);
+            if (ours.image) {
+                ASSERT_EQ(ours.image->width, theirs.image->width);
+                ASSERT_EQ(ours.image->height, theirs.image->height);
+                EXPECT_EQ(ours.image->width, (c.w + 7) / 8);
+                EXPECT_EQ(memcmp(ours.image->data, theirs.image->data, (size_t)ours.image->stride * ours.image->height),
+                          0);
+            }
+            image_free(ours.image);
+            image_free(theirs.image);
+        }
     }
 }
 

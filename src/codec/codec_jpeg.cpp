@@ -2,6 +2,7 @@
 // under Wine, and its decoder is the slow reference one with no scaled decode.
 #include "codec/codec_jpeg.h"
 #include "codec/codec_box.h"
+#include "codec/jpeg_eighth.h"
 #include "codec/jpeg_gather.h"
 #include <csetjmp>
 #include <cstdio>
@@ -150,6 +151,7 @@ struct DecodeJob {
     Image *image;
     uint8_t *band;          // box mode: the source rows of one output row
     uint32_t *cols;         // box mode: column cells, from and to
+    JpegEighth eighth;
 };
 
 // The largest reduction whose output still covers the wanted size.
@@ -261,6 +263,7 @@ int decode_raw(DecodeJob *job, uint32_t *width, uint32_t *height)
     cinfo->scale_denom =
         (unsigned)scale_denominator(cinfo->image_width, cinfo->image_height, job->min_w, job->min_h);
     jpeg_start_decompress(cinfo);
+    jpeg_eighth_install(cinfo, &job->eighth);
     // With three or more scaled pixels per thumbnail pixel a box average serves;
     // below that the caller gets the scaled picture for a finer filter.
     bool boxed = job->box_w && job->box_h && cinfo->output_width >= job->box_w &&

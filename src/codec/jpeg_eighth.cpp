@@ -1,0 +1,393 @@
+#include "codec/jpeg_eighth.h"
+#include <atomic>
+#include <cstring>
+#include <jerror.h>
+
+// The private module interfaces below are those of libjpeg-turbo 2.1.5, which
+// the build pins; another version could lay them out differently.
+static_assert(LIBJPEG_TURBO_VERSION_NUMBER == 2001005, "check the entropy and marker interfaces");
+
+struct jpeg_entropy_decoder {
+    void (*start_pass)(j_decompress_ptr cinfo);
+    boolean (*decode_mcu)(j_decompress_ptr cinfo, JBLOCKROW *MCU_data);
+    boolean insufficient_data;
+};
+
+struct jpeg_marker_reader {
+    void (*reset_marker_reader)(j_decompress_ptr cinfo);
+    int (*read_markers)(j_decompress_ptr cinfo);
+    jpeg_marker_parser_method read_restart_marker;
+    boolean saw_SOI;
+    boolean saw_SOF;
+    int next_restart_num;
+    unsigned int discarded_bytes;
+};
+
+namespace {
+
+constexpr int kLook = kEighthLookBits;
+constexpr uint16_t kSkipEob = 1 << 12;
+// Lookup entry flags beside length (bits 0-4), run (5-8), value bits still to read (9-12), value (16-31).
+constexpr int32_t kEob = 1 << 13;
+constexpr int32_t kZrl = 1 << 14;
+// libjpeg keeps at least this many bits loaded when it can (a 64-bit buffer).
+constexpr int kMinGetBits = 57;
+
+std::atomic<int> g_enabled{1};
+std::atomic<long> g_installs;
+
+// The bit reader, held in locals for one MCU and written back after it.
+struct Reader {
+    j_decompress_ptr cinfo;
+    const JOCTET *next;
+    size_t avail;
+    uint64_t bits;
+    int left;
+};
+
+inline int next_byte(Reader *r)
+{
+    if (r->avail == 0) {
+        r->cinfo->src->next_input_byte = r->next;
+        r->cinfo->src->bytes_in_buffer = 0;
+        (*r->cinfo->src->fill_input_buffer)(r->cinfo);
+        r->next = r->cinfo->src->next_input_byte;
+        r->avail = r->cinfo->src->bytes_in_buffer;
+    }
+    --r->avail;
+    return *r->next++;
+}
+
+// As libjpeg fills its bit buffer: bytes up to the next marker, then, once a
+// request reaches past it, one warning and zero bits.
+void fill(Reader *r, int wanted)
+{
+    j_decompress_ptr cinfo = r->cinfo;
+    // Eight bytes free of 0xFF (so neither stuffed bytes nor markers): the bytes
+    // the loop below would take, in one go.
+    if (cinfo->unread_marker == 0 && r->avail >= 8 && r->left < kMinGetBits) {
+        uint64_t raw;
+        memcpy(&raw, r->next, 8);
+        uint64_t inverted = ~raw;
+        if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+            int n = (kMinGetBits - r->left + 7) >> 3;
+            uint64_t ahead = __builtin_bswap64(raw);
+            r->bits = n == 8 ? ahead : (r->bits << (8 * n)) | (ahead >> (64 - 8 * n));
+            r->left += 8 * n;
+            r->next += n;
+            r->avail -= (size_t)n;
+            return;
+        }
+    }
+    while (cinfo->unread_marker == 0 && r->left < kMinGetBits) {
+        int c = next_byte(r);
+        if (c == 0xFF) {
+            do c = next_byte(r);
+            while (c == 0xFF);
+            if (c != 0) {
+                cinfo->unread_marker = c;
+                break;
+            }
+            c = 0xFF;
+        }
+        r->bits = (r->bits << 8) | (uint64_t)c;
+        r->left += 8;
+    }
+    if (cinfo->unread_marker != 0 && wanted > r->left) {
+        if (!cinfo->entropy->insufficient_data) {
+            WARNMS(cinfo, JWRN_HIT_MARKER);
+            cinfo->entropy->insufficient_data = TRUE;
+        }
+        r->bits <<= kMinGetBits - r->left;
+        r->left = kMinGetBits;
+    }
+}
+
+inline int take(Reader *r, int n)
+{
+    if (r->left < n) fill(r, n);
+    r->left -= n;
+    return (int)(r->bits >> r->left) & ((1 << n) - 1);
+}
+
+// A code bit by bit, as libjpeg does past its lookahead.
+int symbol_slow(Reader *r, const EighthTable *t)
+{
+    int l = 1;
+    int32_t code = take(r, 1);
+    while (code > t->maxcode[l]) {
+        code = (code << 1) | take(r, 1);
+        ++l;
+    }
+    if (l > 16) {
+        WARNMS(r->cinfo, JWRN_HUFF_BAD_CODE);
+        return 0;
+    }
+    return t->symbols[code + t->valoffset[l]];
+}
+
+// The next kLook bits if that many are loaded, without reaching past a marker.
+inline bool peek(Reader *r, unsigned *look)
+{
+    if (r->left < kLook) fill(r, 0);
+    if (r->left < kLook) return false;
+    *look = (unsigned)(r->bits >> (r->left - kLook)) & ((1u << kLook) - 1);
+    return true;
+}
+
+inline int extend(int v, int size)
+{
+    return v < (1 << (size - 1)) ? v - (1 << size) + 1 : v;
+}
+
+// A code as a lookup entry, for codes decoded bit by bit (nothing consumed yet).
+int32_t entry_of(int sym, bool ac, int consumed, int value, bool value_read)
+{
+    int run = ac ? sym >> 4 : 0, size = sym & 15;
+    int32_t e = consumed | run << 5;
+    if (ac && !size) return e | (run == 15 ? kZrl : kEob);
+    if (value_read) return e | (int32_t)((uint32_t)(value & 0xFFFF) << 16);
+    return e | size << 9;
+}
+
+// One code and, where the table holds them, its value bits.
+inline int32_t next_code(Reader *r, const EighthTable *t, bool ac)
+{
+    unsigned look;
+    int32_t e;
+    if (peek(r, &look) && (e = t->code_look[look]) != 0) {
+        r->left -= e & 31;
+        return e;
+    }
+    return entry_of(symbol_slow(r, t), ac, 0, 0, false);
+}
+
+inline int value_of(Reader *r, int32_t e)
+{
+    int size = (e >> 9) & 15;
+    return size ? extend(take(r, size), size) : e >> 16;
+}
+
+int dc_difference(Reader *r, const EighthTable *t)
+{
+    return value_of(r, next_code(r, t, false));
+}
+
+// Coefficients in natural order; corrupt data may run k past 63, onto the last.
+constexpr int kNaturalOrder[DCTSIZE2 + 16] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63,
+    63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+void read_ac(Reader *r, const EighthTable *t, JCOEF *block)
+{
+    for (int k = 1; k < DCTSIZE2; ++k) {
+        int32_t e = next_code(r, t, true);
+        if (e & (kEob | kZrl)) {
+            if (e & kEob) return;
+            k += 15;
+            continue;
+        }
+        k += (e >> 5) & 15;
+        block[kNaturalOrder[k]] = (JCOEF)value_of(r, e);
+    }
+}
+
+void skip_ac(Reader *r, const EighthTable *t)
+{
+    // The bit buffer in registers: this loop is nearly all of the work.
+    uint64_t bits = r->bits;
+    int left = r->left;
+    for (int k = 1; k < DCTSIZE2;) {
+        if (left < kLook) {
+            r->bits = bits;
+            r->left = left;
+            fill(r, 0);
+            bits = r->bits;
+            left = r->left;
+        }
+        // Several codes at once, as long as none of them can end the block early.
+        if (left >= kLook) {
+            uint16_t e = t->skip_look[(bits >> (left - kLook)) & ((1u << kLook) - 1)];
+            int passed = (e >> 4) & 0xFF;
+            if (e && k + passed < DCTSIZE2) {
+                left -= e & 15;
+                if (e & kSkipEob) break;
+                k += passed;
+                continue;
+            }
+        }
+        r->bits = bits;
+        r->left = left;
+        int32_t code = next_code(r, t, true);
+        if (code & kEob) return;
+        value_of(r, code);
+        bits = r->bits;
+        left = r->left;
+        k += code & kZrl ? 16 : ((code >> 5) & 15) + 1;
+    }
+    r->bits = bits;
+    r->left = left;
+}
+
+// For each lookahead, the AC codes and value bits it holds whole, up to and
+// including an end of block: bits used, coefficients passed, whether it ended.
+void build_skips(EighthTable *t)
+{
+    for (unsigned look = 0; look < (1u << kLook); ++look) {
+        int used = 0, passed = 0;
+        bool eob = false;
+        while (used < kLook) {
+            int32_t e = t->code_look[(look << used) & ((1u << kLook) - 1)];
+            int consumed = e & 31;
+            // Bits past the lookahead are unknown: the code and its value must lie inside.
+            if (!e || (e >> 9) & 15 || used + consumed > kLook) break;
+            used += consumed;
+            if (e & kEob) {
+                eob = true;
+                break;
+            }
+            passed += e & kZrl ? 16 : ((e >> 5) & 15) + 1;
+        }
+        t->skip_look[look] = used ? (uint16_t)(used | passed << 4 | (eob ? kSkipEob : 0)) : 0;
+    }
+}
+
+void build_table(EighthTable *t, const JHUFF_TBL *h, bool ac)
+{
+    int p = 0;
+    int32_t code = 0;
+    for (int l = 1; l <= 16; ++l) {
+        int n = h->bits[l];
+        t->maxcode[l] = -1;
+        if (n) {
+            t->valoffset[l] = p - code;
+            code += n;
+            p += n;
+            t->maxcode[l] = code - 1;
+        }
+        code <<= 1;
+    }
+    t->maxcode[17] = 0xFFFFF;  // ends the bit-by-bit search on garbage
+    t->symbols = h->huffval;
+    memset(t->code_look, 0, sizeof t->code_look);
+    p = 0;
+    code = 0;
+    for (int l = 1; l <= 16 && l <= kLook; ++l, code <<= 1) {
+        for (int i = 0; i < h->bits[l]; ++i, ++code, ++p) {
+            int sym = h->huffval[p], size = sym & 15;
+            bool has_value = size != 0;
+            // Every lookahead whose first l bits are this code; the value bits that
+            // follow are taken with it when they fit.
+            int first = code << (kLook - l), count = 1 << (kLook - l);
+            for (int j = 0; j < count; ++j) {
+                unsigned look = (unsigned)(first + j);
+                if (has_value && l + size <= kLook) {
+                    int v = (int)(look >> (kLook - l - size)) & ((1 << size) - 1);
+                    t->code_look[look] = entry_of(sym, ac, l + size, extend(v, size), true);
+                } else {
+                    t->code_look[look] = entry_of(sym, ac, l, 0, !has_value);
+                }
+            }
+        }
+    }
+    if (ac) build_skips(t);
+}
+
+bool restart(j_decompress_ptr cinfo, JpegEighth *st)
+{
+    cinfo->marker->discarded_bytes += (unsigned)st->bits_left / 8;
+    st->bits_left = 0;
+    if (!(*cinfo->marker->read_restart_marker)(cinfo)) return false;
+    for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) st->last_dc[ci] = 0;
+    st->restarts_to_go = cinfo->restart_interval;
+    if (cinfo->unread_marker == 0) cinfo->entropy->insufficient_data = FALSE;
+    return true;
+}
+
+boolean decode_mcu(j_decompress_ptr cinfo, JBLOCKROW *MCU_data)
+{
+    JpegEighth *st = (JpegEighth *)cinfo->client_data;
+    if (cinfo->restart_interval && st->restarts_to_go == 0 && !restart(cinfo, st)) return FALSE;
+    // Once the data ran out, the rest of the segment stays zero (uniform grey).
+    if (!cinfo->entropy->insufficient_data) {
+        Reader r = {cinfo, cinfo->src->next_input_byte, cinfo->src->bytes_in_buffer, st->bits, st->bits_left};
+        for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+            JCOEF *block = MCU_data ? MCU_data[b][0] : nullptr;
+            int diff = dc_difference(&r, st->dc_of_block[b]);
+            if (st->dc_needed[b]) {
+                int ci = cinfo->MCU_membership[b];
+                int dc = (int)((unsigned)st->last_dc[ci] + (unsigned)diff);
+                st->last_dc[ci] = dc;
+                if (block) block[0] = (JCOEF)dc;
+            }
+            if (st->ac_needed[b] && block)
+                read_ac(&r, st->ac_of_block[b], block);
+            else
+                skip_ac(&r, st->ac_of_block[b]);
+        }
+        cinfo->src->next_input_byte = r.next;
+        cinfo->src->bytes_in_buffer = r.avail;
+        st->bits = r.bits;
+        st->bits_left = r.left;
+    }
+    if (cinfo->restart_interval) --st->restarts_to_go;
+    return TRUE;
+}
+
+bool takes_over(j_decompress_ptr cinfo)
+{
+    if (!g_enabled.load(std::memory_order_relaxed)) return false;
+    if (cinfo->progressive_mode || cinfo->arith_code || cinfo->buffered_image) return false;
+    if (cinfo->comps_in_scan != cinfo->num_components || cinfo->blocks_in_MCU > D_MAX_BLOCKS_IN_MCU) return false;
+    if (!cinfo->entropy || !cinfo->marker || !cinfo->marker->saw_SOF || cinfo->entropy->insufficient_data)
+        return false;
+    if (cinfo->min_DCT_scaled_size != 1) return false;
+    for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
+        const jpeg_component_info *c = cinfo->cur_comp_info[ci];
+        if (!cinfo->dc_huff_tbl_ptrs[c->dc_tbl_no] ||
+            !cinfo->ac_huff_tbl_ptrs[c->ac_tbl_no])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool jpeg_eighth_install(j_decompress_ptr cinfo, JpegEighth *st)
+{
+    if (!takes_over(cinfo)) return false;
+    bool built_dc[NUM_HUFF_TBLS] = {}, built_ac[NUM_HUFF_TBLS] = {};
+    for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
+        const jpeg_component_info *c = cinfo->cur_comp_info[ci];
+        if (!built_dc[c->dc_tbl_no]) build_table(&st->dc[c->dc_tbl_no], cinfo->dc_huff_tbl_ptrs[c->dc_tbl_no], false);
+        if (!built_ac[c->ac_tbl_no]) build_table(&st->ac[c->ac_tbl_no], cinfo->ac_huff_tbl_ptrs[c->ac_tbl_no], true);
+        built_dc[c->dc_tbl_no] = built_ac[c->ac_tbl_no] = true;
+        st->last_dc[ci] = 0;
+    }
+    for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
+        const jpeg_component_info *c = cinfo->cur_comp_info[cinfo->MCU_membership[b]];
+        st->dc_of_block[b] = &st->dc[c->dc_tbl_no];
+        st->ac_of_block[b] = &st->ac[c->ac_tbl_no];
+        st->dc_needed[b] = c->component_needed != 0;
+        st->ac_needed[b] = c->component_needed && c->DCT_scaled_size > 1;
+    }
+    st->bits = 0;
+    st->bits_left = 0;
+    st->restarts_to_go = cinfo->restart_interval;
+    cinfo->client_data = st;
+    cinfo->entropy->decode_mcu = decode_mcu;
+    g_installs.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+void jpeg_eighth_set_enabled(int enabled)
+{
+    g_enabled.store(enabled ? 1 : 0);
+}
+
+long jpeg_eighth_installs()
+{
+    return g_installs.load();
+}
