@@ -346,9 +346,7 @@ bool takes_over(j_decompress_ptr cinfo)
     if (cinfo->min_DCT_scaled_size != 1) return false;
     for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
         const jpeg_component_info *c = cinfo->cur_comp_info[ci];
-        if (!cinfo->dc_huff_tbl_ptrs[c->dc_tbl_no] ||
-            !cinfo->ac_huff_tbl_ptrs[c->ac_tbl_no])
-            return false;
+        if (!cinfo->dc_huff_tbl_ptrs[c->dc_tbl_no] || !cinfo->ac_huff_tbl_ptrs[c->ac_tbl_no]) return false;
     }
     return true;
 }
