@@ -476,9 +476,11 @@ int quadrant(uint32_t x, uint32_t y, uint32_t w, uint32_t h)
     return (y >= h / 2) * 2 + (x >= w / 2);
 }
 
-std::vector<uint8_t> variant_bytes(const JpegVariant &v, uint32_t w, uint32_t h)
+// Encodes with libjpeg itself: set_up adjusts the parameters after the defaults,
+// fill_row writes input row y (up to four bytes a pixel).
+template <class SetUp, class FillRow>
+std::vector<uint8_t> libjpeg_encode(uint32_t w, uint32_t h, int components, SetUp set_up, FillRow fill_row)
 {
-    bool gray = v.stored == JCS_GRAYSCALE, cmyk = v.stored == JCS_CMYK || v.stored == JCS_YCCK;
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -488,26 +490,14 @@ std::vector<uint8_t> variant_bytes(const JpegVariant &v, uint32_t w, uint32_t h)
     jpeg_mem_dest(&cinfo, &out, &size);
     cinfo.image_width = w;
     cinfo.image_height = h;
-    cinfo.input_components = gray ? 1 : cmyk ? 4 : 3;
-    cinfo.in_color_space = gray ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, v.stored);  // CMYK and YCCK get Adobe's marker
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    if (v.progressive) jpeg_simple_progression(&cinfo);
-    cinfo.restart_in_rows = v.restart_rows;
-    cinfo.arith_code = v.arithmetic;
+    set_up(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<uint8_t> row((size_t)w * 4);
     while (cinfo.next_scanline < h) {
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint8_t *rgb = kQuadrantRgb[quadrant(x, cinfo.next_scanline, w, h)];
-            // Adobe stores ink inverted: without black ink the CMYK bytes are R, G, B, 255.
-            const uint8_t px[4] = {rgb[0], rgb[1], rgb[2], 255};
-            if (gray)
-                row[x] = (uint8_t)(rgb[0] * 0.299 + rgb[1] * 0.587 + rgb[2] * 0.114 + 0.5);
-            else
-                memcpy(&row[x * (cmyk ? 4 : 3)], px, cmyk ? 4 : 3);
-        }
+        fill_row(row.data(), cinfo.next_scanline);
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&cinfo, &r, 1);
     }
@@ -516,6 +506,30 @@ std::vector<uint8_t> variant_bytes(const JpegVariant &v, uint32_t w, uint32_t h)
     std::vector<uint8_t> bytes(out, out + size);
     free(out);
     return bytes;
+}
+
+std::vector<uint8_t> variant_bytes(const JpegVariant &v, uint32_t w, uint32_t h)
+{
+    bool gray = v.stored == JCS_GRAYSCALE, cmyk = v.stored == JCS_CMYK || v.stored == JCS_YCCK;
+    auto set_up = [&](jpeg_compress_struct *cinfo) {
+        jpeg_set_colorspace(cinfo, v.stored);  // CMYK and YCCK get Adobe's marker
+        jpeg_set_quality(cinfo, 95, TRUE);
+        if (v.progressive) jpeg_simple_progression(cinfo);
+        cinfo->restart_in_rows = v.restart_rows;
+        cinfo->arith_code = v.arithmetic;
+    };
+    auto fill_row = [&](uint8_t *row, uint32_t y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t *rgb = kQuadrantRgb[quadrant(x, y, w, h)];
+            // Adobe stores ink inverted: without black ink the CMYK bytes are R, G, B, 255.
+            const uint8_t px[4] = {rgb[0], rgb[1], rgb[2], 255};
+            if (gray)
+                row[x] = (uint8_t)(rgb[0] * 0.299 + rgb[1] * 0.587 + rgb[2] * 0.114 + 0.5);
+            else
+                memcpy(&row[x * (cmyk ? 4 : 3)], px, cmyk ? 4 : 3);
+        }
+    };
+    return libjpeg_encode(w, h, gray ? 1 : cmyk ? 4 : 3, set_up, fill_row);
 }
 
 TEST_F(Codec, JpegVariantsLoadWithTheirSizeAndColours)
@@ -566,38 +580,20 @@ constexpr EighthCase kEighthCases[] = {
 
 std::vector<uint8_t> noisy_jpeg(const EighthCase &c)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = c.w;
-    cinfo.image_height = c.h;
-    cinfo.input_components = c.components;
-    cinfo.in_color_space = c.components == 1 ? JCS_GRAYSCALE : c.components == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, c.quality, TRUE);
-    cinfo.comp_info[0].h_samp_factor = c.h_samp;
-    cinfo.comp_info[0].v_samp_factor = c.v_samp;
-    cinfo.restart_in_rows = c.restart_rows;
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row((size_t)c.w * c.components);
+    auto set_up = [&](jpeg_compress_struct *cinfo) {
+        jpeg_set_quality(cinfo, c.quality, TRUE);
+        cinfo->comp_info[0].h_samp_factor = c.h_samp;
+        cinfo->comp_info[0].v_samp_factor = c.v_samp;
+        cinfo->restart_in_rows = c.restart_rows;
+    };
     uint32_t seed = 12345;
-    while (cinfo.next_scanline < c.h) {
-        for (size_t i = 0; i < row.size(); ++i) {
+    auto fill_row = [&](uint8_t *row, uint32_t y) {
+        for (size_t i = 0; i < (size_t)c.w * c.components; ++i) {
             seed = seed * 1103515245u + 12345u;
-            row[i] = (uint8_t)((i * 3 + cinfo.next_scanline * 2) / 4 + (seed >> 24) % 96);
+            row[i] = (uint8_t)((i * 3 + y * 2) / 4 + (seed >> 24) % 96);
         }
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<uint8_t> bytes(out, out + size);
-    free(out);
-    return bytes;
+    };
+    return libjpeg_encode(c.w, c.h, c.components, set_up, fill_row);
 }
 
 size_t scan_start(const std::vector<uint8_t> &bytes)
