@@ -3,12 +3,8 @@
 # box must show as a frame over a dimmed surround, and "apply and save" through
 # the real save dialog must write a file of the selected size.
 set -u
-exe=$1 outdir=$2
-mkdir -p "$outdir"
+source "$(dirname "$0")/begin.sh"
 rm -f "$outdir"/crop_free.jpg
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-source "$(dirname "$0")/xkeys.sh"
-veldmoor_start_xvfb
 source "$(dirname "$0")/testdata.sh"
 wine "$exe" "$testdata/orientation/Landscape_1.jpg" </dev/null >"$outdir/crop_stdout.txt" 2>&1 &  # 1800 x 1200
 pid=$!

@@ -4,13 +4,7 @@
 # print it to the PDF printer from the main menu; add the program to the
 # open-with list from the main menu and read the registry back.
 set -u
-exe=$1
-outdir=$2
-mkdir -p "$outdir"
-outdir=$(cd "$outdir" && pwd)
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-source "$(dirname "$0")/xkeys.sh"
-veldmoor_start_xvfb
+source "$(dirname "$0")/begin.sh"
 source "$(dirname "$0")/testdata.sh"
 if ! lpstat -d 2>/dev/null | grep -q ': PDF$'; then
   echo "SKIP: no default PDF printer (scripts/test.sh sets one up)"

@@ -4,12 +4,7 @@
 # appears after its delay and goes with the pointer, Alt+F4 with exit code 0;
 # then starts it without a picture and looks for the two hint lines.
 set -u
-exe=$1
-outdir=$2
-mkdir -p "$outdir"
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-source "$(dirname "$0")/xkeys.sh"
-veldmoor_start_xvfb
+source "$(dirname "$0")/begin.sh"
 
 source "$(dirname "$0")/testdata.sh"
 photo=$testdata/orientation/Landscape_1.jpg

@@ -3,11 +3,7 @@
 # times (wrapping from the last to the first), then deletes with Delete and
 # "y": the shown file goes to the recycle bin and the next one is shown.
 set -u
-exe=$1
-outdir=$2
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-source "$(dirname "$0")/xkeys.sh"
-veldmoor_start_xvfb
+source "$(dirname "$0")/begin.sh"
 dir="$outdir/page_and_delete_$$"
 tag=vnav$$
 trash=${XDG_DATA_HOME:-$HOME/.local/share}/Trash

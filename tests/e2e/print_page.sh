@@ -3,12 +3,8 @@
 # "PDF" printer and reads the page back: the picture fills the printable width,
 # centred, its transparent third white, white around it. Escape prints nothing.
 set -u
-helper=$1
-outdir=$2
-mkdir -p "$outdir"
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-source "$(dirname "$0")/xkeys.sh"
-veldmoor_start_xvfb
+source "$(dirname "$0")/begin.sh"
+helper=$exe
 if ! lpstat -d 2>/dev/null | grep -q ': PDF$' || ! command -v pdftoppm >/dev/null; then
   echo "SKIP: no default PDF printer (scripts/test.sh sets one up)"
   exit 77

@@ -3,13 +3,7 @@
 # point under the pointer stays put), a left-drag pan, paging keys, F11 and Esc,
 # Ctrl+C read back with xclip, a rotation from the main menu and a real XDND drop.
 set -u
-exe=$1
-outdir=$2
-mkdir -p "$outdir"
-outdir=$(cd "$outdir" && pwd)
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-source "$(dirname "$0")/xkeys.sh"
-veldmoor_start_xvfb
+source "$(dirname "$0")/begin.sh"
 here=$(cd "$(dirname "$0")/../.." && pwd)
 xdnd=$here/.deps/bin/xdnd_drop
 command -v xclip >/dev/null && [ -x "$xdnd" ] || { echo "SKIP: xclip or the XDND client missing (scripts/setup.sh)"; exit 77; }
