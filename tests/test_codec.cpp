@@ -147,15 +147,23 @@ TEST_F(Codec, CameraPhotosLoadUprightEvenWithDamagedExif)
     image_free(olympus);
 }
 
+// Where the picture's scan data starts: after the last SOS marker, past any
+// embedded thumbnail's.
+size_t scan_start(const std::vector<uint8_t> &bytes)
+{
+    size_t start = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) start = i + 2;
+    return start;
+}
+
 // A stray marker late in the scan of a whole file: the rows before it come out
 // exactly as from the intact file, so the damage did not send it to another decoder.
 TEST_F(Codec, DamagedScanDataInsideAWholeFileKeepsTheRowsBeforeIt)
 {
     NEEDS_TESTDATA();
     std::vector<uint8_t> bytes = read_file_bytes(testdata_path(L"camera/nikon_e950.jpg"));
-    size_t scan = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) scan = i;
+    size_t scan = scan_start(bytes);
     ASSERT_GT(scan, 0u);
     std::vector<uint8_t> damaged = bytes;
     size_t at = scan + (bytes.size() - scan) * 3 / 4;
@@ -594,13 +602,6 @@ std::vector<uint8_t> noisy_jpeg(const EighthCase &c)
         }
     };
     return libjpeg_encode(c.w, c.h, c.components, set_up, fill_row);
-}
-
-size_t scan_start(const std::vector<uint8_t> &bytes)
-{
-    for (size_t i = 0; i + 1 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) return i + 2;
-    return 0;
 }
 
 // Whole, with a stray marker, with bytes scrambled, and cut short.

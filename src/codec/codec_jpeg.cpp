@@ -151,7 +151,7 @@ struct DecodeJob {
     Image *image;
     uint8_t *band;          // box mode: the source rows of one output row
     uint32_t *cols;         // box mode: column cells, from and to
-    JpegEighth eighth;
+    JpegEighth *eighth;     // the 1/8-scale entropy decoder, when it took over
 };
 
 // The largest reduction whose output still covers the wanted size.
@@ -222,8 +222,10 @@ void free_job_buffers(DecodeJob *job)
 {
     free(job->band);
     free(job->cols);
+    jpeg_eighth_free(job->eighth);
     job->band = nullptr;
     job->cols = nullptr;
+    job->eighth = nullptr;
 }
 
 // Plain C frame: nothing with a destructor lives across setjmp.
@@ -263,7 +265,7 @@ int decode_raw(DecodeJob *job, uint32_t *width, uint32_t *height)
     cinfo->scale_denom =
         (unsigned)scale_denominator(cinfo->image_width, cinfo->image_height, job->min_w, job->min_h);
     jpeg_start_decompress(cinfo);
-    jpeg_eighth_install(cinfo, &job->eighth);
+    job->eighth = jpeg_eighth_install(cinfo);
     // With three or more scaled pixels per thumbnail pixel a box average serves;
     // below that the caller gets the scaled picture for a finer filter.
     bool boxed = job->box_w && job->box_h && cinfo->output_width >= job->box_w &&

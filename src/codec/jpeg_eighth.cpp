@@ -1,5 +1,8 @@
 #include "codec/jpeg_eighth.h"
+#include "codec/jpeg_order.h"
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <jerror.h>
 
@@ -23,9 +26,34 @@ struct jpeg_marker_reader {
     unsigned int discarded_bytes;
 };
 
+// Lookahead bits of the tables.
+constexpr int kLook = 12;
+
+struct EighthTable {
+    int32_t maxcode[18];    // largest code of each length, -1 if none; [17] is a sentinel
+    int32_t valoffset[18];  // symbol index minus code, per length
+    const UINT8 *symbols;
+    // Per kLook-bit prefix, 0 where the code is longer:
+    int32_t code_look[1 << kLook];  // a code and, where they fit, its value bits
+    // AC codes with their value bits: length | coefficients passed << 4 | ended the block << 12
+    uint16_t skip_look[1 << kLook];
+};
+
+struct JpegEighth {
+    EighthTable dc[NUM_HUFF_TBLS];
+    EighthTable ac[NUM_HUFF_TBLS];
+    const EighthTable *dc_of_block[D_MAX_BLOCKS_IN_MCU];
+    const EighthTable *ac_of_block[D_MAX_BLOCKS_IN_MCU];
+    bool dc_needed[D_MAX_BLOCKS_IN_MCU];
+    bool ac_needed[D_MAX_BLOCKS_IN_MCU];  // subsampled colour scaled up by the inverse DCT
+    int last_dc[MAX_COMPS_IN_SCAN];
+    uint64_t bits;
+    int bits_left;
+    unsigned int restarts_to_go;
+};
+
 namespace {
 
-constexpr int kLook = kEighthLookBits;
 constexpr uint16_t kSkipEob = 1 << 12;
 // Lookup entry flags beside length (bits 0-4), run (5-8), value bits still to read (9-12), value (16-31).
 constexpr int32_t kEob = 1 << 13;
@@ -173,13 +201,6 @@ int dc_difference(Reader *r, const EighthTable *t)
     return value_of(r, next_code(r, t, false));
 }
 
-// Coefficients in natural order; corrupt data may run k past 63, onto the last.
-constexpr int kNaturalOrder[DCTSIZE2 + 16] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63,
-    63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
-
 void read_ac(Reader *r, const EighthTable *t, JCOEF *block)
 {
     for (int k = 1; k < DCTSIZE2; ++k) {
@@ -190,7 +211,7 @@ void read_ac(Reader *r, const EighthTable *t, JCOEF *block)
             continue;
         }
         k += (e >> 5) & 15;
-        block[kNaturalOrder[k]] = (JCOEF)value_of(r, e);
+        block[kJpegNaturalOrder[k]] = (JCOEF)value_of(r, e);
     }
 }
 
@@ -353,9 +374,12 @@ bool takes_over(j_decompress_ptr cinfo)
 
 }  // namespace
 
-bool jpeg_eighth_install(j_decompress_ptr cinfo, JpegEighth *st)
+JpegEighth *jpeg_eighth_install(j_decompress_ptr cinfo)
 {
-    if (!takes_over(cinfo)) return false;
+    if (!takes_over(cinfo)) return nullptr;
+    // Every field a decode reads is set below, so the tables need no clearing.
+    JpegEighth *st = (JpegEighth *)malloc(sizeof(JpegEighth));
+    if (!st) return nullptr;
     bool built_dc[NUM_HUFF_TBLS] = {}, built_ac[NUM_HUFF_TBLS] = {};
     for (int ci = 0; ci < cinfo->comps_in_scan; ++ci) {
         const jpeg_component_info *c = cinfo->cur_comp_info[ci];
@@ -377,7 +401,12 @@ bool jpeg_eighth_install(j_decompress_ptr cinfo, JpegEighth *st)
     cinfo->client_data = st;
     cinfo->entropy->decode_mcu = decode_mcu;
     g_installs.fetch_add(1, std::memory_order_relaxed);
-    return true;
+    return st;
+}
+
+void jpeg_eighth_free(JpegEighth *state)
+{
+    free(state);
 }
 
 void jpeg_eighth_set_enabled(int enabled)

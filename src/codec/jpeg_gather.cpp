@@ -1,6 +1,7 @@
 // Counts the Huffman symbols of every block as libjpeg's statistics pass does, but
 // finds the non-zero coefficients with a 64-bit mask instead of 63 branches.
 #include "codec/jpeg_gather.h"
+#include "codec/jpeg_order.h"
 #include <jerror.h>
 #include <array>
 #include <atomic>
@@ -12,19 +13,13 @@ namespace {
 
 constexpr int kMaxCoefBits = 10;  // 8-bit samples
 
-// Position in the block of the k-th coefficient in zigzag order.
-constexpr int kNaturalOrder[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
 using ZigzagTable = std::array<std::array<uint64_t, 256>, 8>;
 
 // For byte b of a mask in block order, the same bits in zigzag order.
 constexpr ZigzagTable make_zigzag_table()
 {
     int zigzag_of[64] = {};
-    for (int k = 0; k < 64; ++k) zigzag_of[kNaturalOrder[k]] = k;
+    for (int k = 0; k < 64; ++k) zigzag_of[kJpegNaturalOrder[k]] = k;
     ZigzagTable t = {};
     for (int byte = 0; byte < 8; ++byte)
         for (int v = 0; v < 256; ++v)
@@ -79,7 +74,7 @@ void jpeg_gather_count_block(j_compress_ptr cinfo, const JCOEF *block, int last_
         mask &= mask - 1;
         int run = k - prev - 1;
         for (; run > 15; run -= 16) ac_counts[0xF0]++;
-        int bits = magnitude_bits(block[kNaturalOrder[k]]);
+        int bits = magnitude_bits(block[kJpegNaturalOrder[k]]);
         if (bits > kMaxCoefBits) bad_coefficient(cinfo);
         ac_counts[(run << 4) + bits]++;
         prev = k;
