@@ -159,15 +159,13 @@ static int cmd_thumb(const CliArgs &a)
 
 static int cmd_queue(const CliArgs &a)
 {
-    App *app = (App *)calloc(1, sizeof(App));
-    if (!app) return fail(L"内存不足。");
-    app->queue_index = -1;
     WCHAR full[MAX_PATH];
     if (!GetFullPathNameW(a.argv[2], MAX_PATH, full, nullptr)) lstrcpynW(full, a.argv[2], MAX_PATH);
-    files_dir_scan(app, full);
-    for (int i = 0; i < app->queue_count; ++i)
-        out(L"%s%s\n", i == app->queue_index ? L"*" : L"", app->queue_paths[i]);
-    free(app);
+    FileQueue queue = {};
+    int index;
+    listing_scan_file(full, &queue, &index);
+    for (int i = 0; i < queue.count; ++i) out(L"%s%s\n", i == index ? L"*" : L"", queue_path(&queue, i));
+    queue_free(&queue);
     return 0;
 }
 

@@ -6,19 +6,6 @@
 #include <cwchar>
 #include <cwctype>
 
-static constexpr const WCHAR *kExts[] = {L".jpg", L".jpeg", L".jpe", L".jfif", L".png",
-                                         L".bmp", L".gif",  L".tif", L".tiff", L".webp"};
-
-int files_is_image_ext(const WCHAR *path)
-{
-    if (!path) return 0;
-    const WCHAR *ext = PathFindExtensionW(path);
-    if (!*ext) return 0;
-    for (const WCHAR *known : kExts)
-        if (!_wcsicmp(ext, known)) return 1;
-    return 0;
-}
-
 int files_path_in_queue(const App *app, const WCHAR *path)
 {
     if (!path) return -1;

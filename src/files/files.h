@@ -1,8 +1,8 @@
 // The folder queue: the pictures of the opened picture's folder in natural order.
 #pragma once
 #include "app/app.h"
+#include "files/listing.h"
 
-int files_is_image_ext(const WCHAR *path);
 int files_queue_add(App *app, const WCHAR *path);
 int files_path_in_queue(const App *app, const WCHAR *path);
 int files_dir_scan(App *app, const WCHAR *path);

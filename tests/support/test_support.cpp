@@ -50,6 +50,49 @@ std::wstring testdata_path(const wchar_t *relative)
     return path;
 }
 
+// Runs a line of the host's Python with the folder's host path as its first argument.
+static bool host_python(const std::wstring &dir, const wchar_t *code, const std::wstring &args)
+{
+    auto unix_name = (char *(CDECL *)(const WCHAR *))(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                                              "wine_get_unix_file_name");
+    if (!unix_name) return false;
+    char *unix_dir = unix_name(dir.c_str());
+    if (!unix_dir) return false;
+    std::string folder = unix_dir;
+    HeapFree(GetProcessHeap(), 0, unix_dir);
+    std::wstring line = L"\"" VELDMOOR_PYTHON L"\" -c \"" + std::wstring(code) + L"\" \"" +
+                        std::wstring(folder.begin(), folder.end()) + L"\" " + args;
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+// Wine cannot wait for a host process: the caller watches for the result instead.
+static bool wait_attributes(const std::wstring &path, bool present)
+{
+    for (int i = 0; i < 1200; ++i, Sleep(50))
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present) return true;
+    return false;
+}
+
+bool host_make_files(const std::wstring &dir, const std::wstring &prefix, int count, const std::wstring &suffix)
+{
+    static const wchar_t kCode[] = L"import sys,os; d,p,n,s=sys.argv[1:]; "
+                                   L"[open(os.path.join(d,p+str(i)+s),'w').close() for i in range(int(n))]";
+    if (!host_python(dir, kCode, L"\"" + prefix + L"\" " + std::to_wstring(count) + L" \"" + suffix + L"\""))
+        return false;
+    return wait_attributes(dir + L"\\" + prefix + std::to_wstring(count - 1) + suffix, true);  // made in order
+}
+
+bool host_remove_dir(const std::wstring &dir)
+{
+    static const wchar_t kCode[] = L"import sys,shutil; shutil.rmtree(sys.argv[1], True)";
+    return host_python(dir, kCode, L"") && wait_attributes(dir, false);
+}
+
 std::wstring temp_dir_create(const wchar_t *tag)
 {
     WCHAR base[MAX_PATH];

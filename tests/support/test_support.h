@@ -28,6 +28,11 @@ std::string testdata_where();
 // A fresh, empty folder under the system temp folder; removed by temp_dir_remove.
 std::wstring temp_dir_create(const wchar_t *tag);
 void temp_dir_remove(const std::wstring &dir);
+// Empty files prefix0suffix … prefix(count-1)suffix in dir, made by the host's Python: Wine
+// looks every new name up across the whole folder, so thousands made here would take minutes.
+bool host_make_files(const std::wstring &dir, const std::wstring &prefix, int count, const std::wstring &suffix);
+// Removes such a folder the same way.
+bool host_remove_dir(const std::wstring &dir);
 bool write_file_bytes(const std::wstring &path, const void *data, size_t size);
 std::vector<uint8_t> read_file_bytes(const std::wstring &path);
 bool file_exists(const std::wstring &path);
