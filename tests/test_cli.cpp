@@ -136,6 +136,24 @@ TEST(CliEngine, QueueListsTheFolderInNaturalOrder)
     }
 }
 
+TEST(CliEngine, QueuePrintsEveryPictureOfALargeFolder)
+{
+    std::wstring dir = temp_dir_create(L"cliqueue");
+    ASSERT_TRUE(host_make_files(dir, L"IMG_", 200, L".jpg"));
+    CliRun r = run_cli(L"queue " + in_quotes(dir + L"\\IMG_149.jpg"));
+    ASSERT_EQ(r.code, 0u) << r.err;
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(r.out.substr(at, nl - at));
+    ASSERT_EQ(lines.size(), 200u);
+    for (int i = 0; i < 200; ++i) {
+        std::string tail = "\\IMG_" + std::to_string(i) + ".jpg";
+        ASSERT_EQ(lines[i].compare(lines[i].size() - tail.size(), tail.size(), tail), 0) << lines[i];
+        EXPECT_EQ(lines[i][0] == '*', i == 149) << lines[i];
+    }
+    temp_dir_remove(dir);
+}
+
 TEST(CliEngine, CompressStaysUnderTheLimitAndSaysHow)
 {
     NEEDS_TESTDATA();

@@ -1,6 +1,7 @@
 // The growable queue, the folder listing (on the caller's thread and on its
 // worker) and the folder watch, over real folders.
 #include <gtest/gtest.h>
+#include "app/app.h"
 #include "files/listing.h"
 #include "files/queue.h"
 #include "files/watch.h"
@@ -178,9 +179,18 @@ TEST_F(Listing, AFolderWhosePatternWouldOverflowIsRefused)
     }
     std::wstring folder = deep.substr(4);
     ASSERT_EQ(folder.size(), 258u);
+    HANDLE f = CreateFileW((deep + L"\\a.jpg").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
     QueueGuard g;
     EXPECT_EQ(listing_run(folder.c_str(), &g.q, nullptr), -1);
     EXPECT_EQ(g.q.count, 0);
+    // A folder given on the command line: no picture inside can be opened, and none is made up.
+    WCHAR slot[kPathMax];
+    wcscpy(slot, L"untouched");
+    EXPECT_EQ(cli_take_path(folder.c_str(), slot), 0);
+    EXPECT_STREQ(slot, L"untouched");
+    DeleteFileW((deep + L"\\a.jpg").c_str());
 }
 
 HWND message_window()

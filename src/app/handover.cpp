@@ -37,7 +37,7 @@ int cli_take_path(const WCHAR *arg, WCHAR *slot)
 static int first_picture_in_folder(const WCHAR *folder, WCHAR *out)
 {
     WCHAR pattern[kPathMax];
-    if (_snwprintf(pattern, kPathMax, L"%s\\*", folder) < 0) return 0;
+    if (!files_list_pattern(folder, pattern, kPathMax)) return 0;
     WIN32_FIND_DATAW fd;
     HANDLE find = FindFirstFileW(pattern, &fd);
     if (find == INVALID_HANDLE_VALUE) return 0;
