@@ -1,5 +1,6 @@
 // The folder queue over real folders, natural order and thumbnail slots.
 #include <gtest/gtest.h>
+#include "files/browse.h"
 #include "files/files.h"
 #include "files/nav.h"
 #include "shell/modal.h"
@@ -16,7 +17,8 @@ namespace {
 struct AppDeleter {
     void operator()(App *app) const
     {
-        thumbs_release_all(app);
+        browse_close(app);
+        queue_free(&app->queue);
         free(app);
     }
 };
@@ -44,7 +46,7 @@ protected:
         write_file_bytes(path, "x", 1);
         return path;
     }
-    std::wstring name_at(int i) const { return PathFindFileNameW(app_->queue_paths[i]); }
+    std::wstring name_at(int i) const { return queue_name(&app_->queue, i); }
     std::wstring dir_;
     AppPtr app_;
 };
@@ -84,31 +86,30 @@ TEST(PictureExtensions, TheTenKnownOnesInAnyCase)
     EXPECT_EQ(files_is_image_ext(nullptr), 0);
 }
 
-TEST(QueueAdd, DuplicatesIgnoreCaseAndTheQueueHoldsSixtyFour)
+TEST(QueueAdd, DuplicatesIgnoreCaseAndTheQueueGrowsPastSixtyFour)
 {
     AppPtr app = new_app();
     EXPECT_EQ(files_queue_add(app.get(), L"C:\\Pics\\a.JPG"), 0);
     EXPECT_EQ(files_queue_add(app.get(), L"c:\\pics\\A.jpg"), 0);
-    EXPECT_STREQ(app->queue_paths[0], L"C:\\Pics\\a.JPG");  // the first spelling stays
+    EXPECT_STREQ(queue_path(&app->queue, 0), L"C:\\Pics\\a.JPG");  // the first spelling stays
     EXPECT_EQ(files_queue_add(app.get(), L""), -1);
     EXPECT_EQ(files_queue_add(app.get(), nullptr), -1);
     for (int i = 1; i < 64; ++i)
         EXPECT_EQ(files_queue_add(app.get(), (L"C:\\p\\" + std::to_wstring(i) + L".png").c_str()), i);
-    EXPECT_EQ(files_queue_add(app.get(), L"C:\\p\\one-more.png"), -1);
-    EXPECT_EQ(app->queue_count, 64);
+    EXPECT_EQ(files_queue_add(app.get(), L"C:\\p\\one-more.png"), 64);
+    EXPECT_EQ(app->queue.count, 65);
     EXPECT_EQ(files_queue_add(app.get(), L"C:\\P\\63.PNG"), 63);  // an existing entry is still found
     EXPECT_EQ(files_path_in_queue(app.get(), L"c:\\p\\17.png"), 17);
     EXPECT_EQ(files_path_in_queue(app.get(), L"c:\\p\\99.png"), -1);
 }
 
-TEST(QueueAdd, LongPathsAreCutTo259Units)
+TEST(QueueAdd, LongPathsAreRefusedNotCut)
 {
     AppPtr app = new_app();
-    std::wstring longer(300, L'x');
-    ASSERT_EQ(files_queue_add(app.get(), longer.c_str()), 0);
-    EXPECT_EQ(wcslen(app->queue_paths[0]), 259u);
-    EXPECT_EQ(files_queue_add(app.get(), longer.c_str()), 0);  // the same long path again
-    EXPECT_EQ(app->queue_count, 1);
+    std::wstring longest(259, L'x'), longer(300, L'x');
+    ASSERT_EQ(files_queue_add(app.get(), longest.c_str()), 0);
+    EXPECT_EQ(files_queue_add(app.get(), longer.c_str()), -1);  // cut, it would be the first one
+    EXPECT_EQ(app->queue.count, 1);
 }
 
 TEST_F(Queue, ScanSortsTheFolderAndFindsTheOpenedFile)
@@ -120,7 +121,7 @@ TEST_F(Queue, ScanSortsTheFolderAndFindsTheOpenedFile)
     std::wstring opened = dir_ + L"\\img2.jpg";
     EXPECT_EQ(files_dir_scan(app_.get(), opened.c_str()), 5);
     std::vector<std::wstring> names;
-    for (int i = 0; i < app_->queue_count; ++i) names.push_back(name_at(i));
+    for (int i = 0; i < app_->queue.count; ++i) names.push_back(name_at(i));
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Zebra.gif", L"apple.webp", L"img1.png", L"img2.jpg", L"img10.jpg"}));
     EXPECT_EQ(app_->queue_index, 3);
     EXPECT_STREQ(app_->queue_dir, dir_.c_str());
@@ -135,25 +136,21 @@ TEST_F(Queue, TheOpenedFileIsNotAddedTwiceWhateverItsCase)
     EXPECT_EQ(name_at(app_->queue_index), L"A.JPG");  // the opened spelling is kept
 }
 
-TEST_F(Queue, AHundredPicturesGiveSixtyThree)
+TEST_F(Queue, AHundredPicturesGiveAHundred)
 {
     for (int i = 0; i < 100; ++i) touch(L"p" + std::to_wstring(i) + L".jpg");
     std::wstring opened = dir_ + L"\\p99.jpg";
-    EXPECT_EQ(files_dir_scan(app_.get(), opened.c_str()), 63);
-    ASSERT_GE(app_->queue_index, 0);
-    EXPECT_EQ(name_at(app_->queue_index), L"p99.jpg");
-    for (int i = 1; i < app_->queue_count; ++i)
-        EXPECT_LE(que_cmp(app_->queue_paths[i - 1], app_->queue_paths[i]), 0) << i;
-    // Later additions may fill the last slot, and no more.
-    EXPECT_EQ(files_queue_add(app_.get(), L"C:\\elsewhere\\x.png"), 63);
-    EXPECT_EQ(files_queue_add(app_.get(), L"C:\\elsewhere\\y.png"), -1);
+    EXPECT_EQ(files_dir_scan(app_.get(), opened.c_str()), 100);
+    EXPECT_EQ(app_->queue_index, 99);
+    for (int i = 0; i < app_->queue.count; ++i) EXPECT_EQ(name_at(i), L"p" + std::to_wstring(i) + L".jpg");
+    EXPECT_EQ(files_queue_add(app_.get(), L"C:\\elsewhere\\x.png"), 100);
 }
 
 TEST_F(Queue, LeadingZerosAndMixedCase)
 {
     for (const wchar_t *n : {L"shot010.jpg", L"shot9.jpg", L"Shot1.jpg", L"shot0001.jpg"}) touch(n);
     files_dir_scan(app_.get(), (dir_ + L"\\shot9.jpg").c_str());
-    ASSERT_EQ(app_->queue_count, 4);
+    ASSERT_EQ(app_->queue.count, 4);
     EXPECT_EQ(name_at(0), L"Shot1.jpg");
     EXPECT_EQ(name_at(1), L"shot0001.jpg");
     EXPECT_EQ(name_at(2), L"shot9.jpg");
@@ -164,9 +161,9 @@ TEST_F(Queue, UnusablePathsLeaveTheQueueEmpty)
 {
     touch(L"a.jpg");
     files_dir_scan(app_.get(), (dir_ + L"\\a.jpg").c_str());
-    EXPECT_EQ(app_->queue_count, 1);
+    EXPECT_EQ(app_->queue.count, 1);
     EXPECT_EQ(files_dir_scan(app_.get(), L"bare.jpg"), 0);
-    EXPECT_EQ(app_->queue_count, 0);
+    EXPECT_EQ(app_->queue.count, 0);
     EXPECT_EQ(app_->queue_index, -1);
     EXPECT_STREQ(app_->queue_dir, L"");
     EXPECT_EQ(files_dir_scan(app_.get(), L""), 0);
@@ -192,7 +189,7 @@ TEST_F(Queue, OpeningSeveralAppendsOtherFoldersAfterTheSortedOnes)
     nav_open_many(app_.get(), paths, 2);
     modal_set_answerer(nullptr);
     EXPECT_EQ(warnings, 1);
-    ASSERT_EQ(app_->queue_count, 3);
+    ASSERT_EQ(app_->queue.count, 3);
     EXPECT_EQ(name_at(0), L"b2.jpg");
     EXPECT_EQ(name_at(1), L"b10.jpg");
     EXPECT_EQ(name_at(2), L"a.png");
@@ -200,62 +197,6 @@ TEST_F(Queue, OpeningSeveralAppendsOtherFoldersAfterTheSortedOnes)
     EXPECT_STREQ(app_->status, L"已加入 2 个文件（当前目录共 3 张，按 ← → 翻看）");
     app_load_no_queue(app_.get(), nullptr);
     temp_dir_remove(other_dir);
-}
-
-class Thumbs : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
-        app_ = new_app();
-    }
-    void TearDown() override
-    {
-        app_.reset();
-        Gdiplus::GdiplusShutdown(token_);
-    }
-    GpBitmap *bitmap()
-    {
-        GpBitmap *b = nullptr;
-        Gdiplus::DllExports::GdipCreateBitmapFromScan0(8, 8, 0, PixelFormat32bppARGB, nullptr, &b);
-        return b;
-    }
-    ULONG_PTR token_ = 0;
-    AppPtr app_;
-};
-
-TEST_F(Thumbs, ReleasingClearsTheSlotAndItsMarkers)
-{
-    for (int i : {0, 5, 63}) {
-        app_->thumb_bitmap[i] = bitmap();
-        ASSERT_NE(app_->thumb_bitmap[i], nullptr);
-        app_->thumb_ready_a[i] = app_->thumb_ready_b[i] = 1;
-        app_->thumb_failed[i] = 1;
-    }
-    thumbs_release_one(app_.get(), 5);
-    EXPECT_EQ(app_->thumb_bitmap[5], nullptr);
-    EXPECT_EQ(app_->thumb_ready_a[5] + app_->thumb_ready_b[5] + app_->thumb_failed[5], 0);
-    EXPECT_NE(app_->thumb_bitmap[0], nullptr);
-    thumbs_release_one(app_.get(), -1);  // ignored
-    thumbs_release_one(app_.get(), 64);
-    thumbs_release_all(app_.get());
-    for (int i = 0; i < kQueueMax; ++i) {
-        EXPECT_EQ(app_->thumb_bitmap[i], nullptr);
-        EXPECT_EQ(app_->thumb_ready_a[i] + app_->thumb_ready_b[i] + app_->thumb_failed[i], 0);
-    }
-}
-
-TEST_F(Thumbs, AScanReleasesEveryThumbnail)
-{
-    std::wstring dir = temp_dir_create(L"thumbscan");
-    write_file_bytes(dir + L"\\a.jpg", "x", 1);
-    app_->thumb_bitmap[3] = bitmap();
-    app_->thumb_ready_a[3] = 1;
-    files_dir_scan(app_.get(), (dir + L"\\a.jpg").c_str());
-    EXPECT_EQ(app_->thumb_bitmap[3], nullptr);
-    EXPECT_EQ(app_->thumb_ready_a[3], 0);
-    temp_dir_remove(dir);
 }
 
 }  // namespace

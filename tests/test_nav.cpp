@@ -2,11 +2,15 @@
 // over a real folder of pictures.
 #include <gtest/gtest.h>
 #include "codec/codec.h"
+#include "files/browse.h"
+#include "files/files.h"
 #include "files/nav.h"
+#include "app/commands.h"
 #include "shell/modal.h"
 #include "support/test_support.h"
 #include "support/trash.h"
 #include <gdiplus.h>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -25,6 +29,18 @@ int answer_box(HWND, const WCHAR *text, const WCHAR *caption, UINT flags)
 }
 
 void tick() { play_proc(g_app.hwnd, WM_TIMER, kTimerSlideshow, 0); }
+
+// Runs the window's messages until done() or ms pass; done()'s last answer.
+bool pump_until(const std::function<bool()> &done, DWORD ms = 10000)
+{
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (!done() && GetTickCount() - start < ms) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return done();
+}
 
 class Nav : public ::testing::Test {
 protected:
@@ -61,7 +77,8 @@ protected:
         for (int i = 0; i < count; ++i) ASSERT_TRUE(codec_save(img, path(i).c_str(), 90, nullptr, err, 300));
         image_free(img);
         app_load(&g_app, path(open_at).c_str());
-        ASSERT_EQ(g_app.queue_count, count);
+        ASSERT_TRUE(pump_until([] { return !browse_listing(&g_app); }));
+        ASSERT_EQ(g_app.queue.count, count);
     }
     std::wstring title()
     {
@@ -147,21 +164,19 @@ TEST_F(Nav, DeleteAsksAndYesRecyclesAndShowsTheNeighbour)
     SendMessageW(g_app.hwnd, WM_KEYDOWN, VK_DELETE, 0);
     EXPECT_EQ(g_box, L"删除图片|要把「" + name(2) + L"」放进回收站吗？\n\n（可以在回收站里还原）");
     EXPECT_TRUE(file_exists(path(2)));
-    EXPECT_EQ(g_app.queue_count, 5);
+    EXPECT_EQ(g_app.queue.count, 5);
     EXPECT_NE(g_app.image, nullptr);
 
     g_box_answer = [] { return IDYES; };
     struct Case { int del, show; } cases[] = {{2, 3}, {4, 3}, {0, 1}};
     for (const Case &c : cases) {
         make_folder(5, c.del);
-        g_app.thumb_failed[c.del + 1 < 5 ? c.del + 1 : 0] = 7;  // a slot marker that travels with its entry
         ASSERT_EQ(nav_delete_current(&g_app), 1);
         EXPECT_TRUE(trash_holds(name(c.del))) << c.del;
         trash_take_back(name(c.del));
-        EXPECT_EQ(g_app.queue_count, 4);
+        EXPECT_EQ(g_app.queue.count, 4);
         EXPECT_EQ(title(), name(c.show) + L" - Veldmoor");
         EXPECT_EQ(std::wstring(g_app.status), L"已把 " + name(c.del) + L" 放进回收站（剩 4 张）");
-        EXPECT_EQ(g_app.thumb_failed[c.del], c.del < 4 ? 7 : 0);
     }
 }
 
@@ -205,8 +220,171 @@ TEST_F(Nav, FailedRecycleKeepsTheFileAndTheQueue)
     CloseHandle(held);
     EXPECT_EQ(std::wstring(g_app.status), L"删除失败：" + name(3));
     EXPECT_TRUE(file_exists(path(3)));
-    EXPECT_EQ(g_app.queue_count, 5);
+    EXPECT_EQ(g_app.queue.count, 5);
     EXPECT_NE(g_app.image, nullptr);  // shown again
+}
+
+class Folder : public Nav {
+protected:
+    // count pictures named IMG_0001.png …, copies of one small picture of its own colour each
+    // tenth, so that a shown picture can be told from its neighbours.
+    void make_camera_folder(int count)
+    {
+        WCHAR err[300];
+        for (int i = 1; i <= count; ++i) {
+            if (i == 1 || i % 10 == 0) {
+                Image *img = image_new(8 + i % 97, 6);
+                memset(img->data, 0xFF, (size_t)img->stride * img->height);
+                ASSERT_TRUE(codec_save(img, camera(i).c_str(), 90, nullptr, err, 300));
+                image_free(img);
+                continue;
+            }
+            ASSERT_TRUE(CopyFileW(camera(1).c_str(), camera(i).c_str(), FALSE));
+        }
+    }
+    std::wstring camera(int i)
+    {
+        WCHAR name[32];
+        swprintf(name, 32, L"IMG_%04d.png", i);
+        return dir_ + L"\\" + name;
+    }
+    void open_and_list(int number)
+    {
+        app_load(&g_app, camera(number).c_str());
+        ASSERT_TRUE(pump_until([] { return !browse_listing(&g_app); }));
+    }
+    std::wstring shown() { return g_app.file_path; }
+    static uint32_t width_of(int i) { return i == 1 || i % 10 == 0 ? 8 + i % 97 : 9; }
+};
+
+TEST_F(Folder, PagingAndWrapAroundPastEntrySixtyFour)
+{
+    make_camera_folder(200);
+    open_and_list(150);
+    ASSERT_EQ(g_app.queue.count, 200);
+    EXPECT_EQ(g_app.queue_index, 149);
+    struct Case { int from, delta, want; } cases[] = {{150, 1, 151}, {200, 1, 1}, {1, -1, 200}, {64, 1, 65}, {65, 200, 65}};
+    for (const Case &c : cases) {
+        ASSERT_EQ(nav_goto(&g_app, c.from - 1), 1);
+        ASSERT_EQ(nav_step(&g_app, c.delta), 1);
+        EXPECT_EQ(shown(), camera(c.want)) << c.from << " + " << c.delta;
+        EXPECT_EQ(g_app.image->width, width_of(c.want)) << c.want;
+    }
+    // The position over the whole folder, and delete past the old 64 slots.
+    nav_goto(&g_app, 179);
+    ASSERT_EQ(nav_delete_current(&g_app), 1);
+    trash_take_back(L"IMG_0180.png");
+    EXPECT_EQ(g_app.queue.count, 199);
+    EXPECT_EQ(shown(), camera(181));
+    EXPECT_EQ(g_app.queue_index, 179);
+}
+
+TEST_F(Folder, AListingOfTwentyThousandDoesNotHoldUpTheWindow)
+{
+    ASSERT_TRUE(host_make_files(dir_, L"z", 20000, L".png"));
+    Image *img = make_gradient(40, 30, false);
+    WCHAR err[300];
+    ASSERT_TRUE(codec_save(img, camera(1).c_str(), 90, nullptr, err, 300));
+    image_free(img);
+    app_load(&g_app, camera(1).c_str());
+    // The picture shows at once; the folder is still being listed on the worker.
+    ASSERT_NE(g_app.image, nullptr);
+    EXPECT_TRUE(browse_listing(&g_app));
+    EXPECT_EQ(g_app.queue.count, 1);
+    EXPECT_STREQ(g_app.status, kListingHint);
+    int answered = 0;
+    static int *counter;
+    counter = &answered;
+    SetTimer(g_app.hwnd, 77, 1, [](HWND, UINT, UINT_PTR, DWORD) { ++*counter; });
+    ASSERT_TRUE(pump_until([] { return !browse_listing(&g_app); }, 60000));
+    KillTimer(g_app.hwnd, 77);
+    EXPECT_GT(answered, 0);  // the window's own messages ran meanwhile
+    EXPECT_EQ(g_app.queue.count, 20001);
+    EXPECT_EQ(g_app.queue_index, 0);  // "IMG_0001.png" sorts before "z0.png"
+    EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
+    // Opening another picture while a listing runs cancels it.
+    app_load(&g_app, camera(1).c_str());
+    ASSERT_TRUE(browse_listing(&g_app));
+    app_load(&g_app, camera(1).c_str());
+    ASSERT_TRUE(pump_until([] { return !browse_listing(&g_app); }, 60000));
+    EXPECT_EQ(g_app.queue.count, 20001);
+    DestroyWindow(g_app.hwnd);
+    EXPECT_TRUE(host_remove_dir(dir_));
+}
+
+TEST_F(Folder, DecodeAheadIsUsedKeptInBudgetAndDroppedWhenThePictureChanges)
+{
+    make_camera_folder(30);
+    open_and_list(10);
+    FolderWork *w = browse_work(&g_app);
+    ASSERT_NE(w, nullptr);
+    // Both neighbours are decoded ahead, the paging direction's first.
+    ASSERT_TRUE(pump_until([&] { return w->ahead_cache.count == 2; }));
+    EXPECT_TRUE(pic_cache_has(&w->ahead_cache, camera(11).c_str()));
+    EXPECT_TRUE(pic_cache_has(&w->ahead_cache, camera(9).c_str()));
+    EXPECT_LE(w->ahead_cache.bytes, w->ahead_cache.budget);
+    // Right takes the decoded one: it leaves the cache for the screen.
+    Image *ready = nullptr;
+    pic_cache_find(&w->ahead_cache, camera(11).c_str(), 0, &ready);
+    nav_step(&g_app, 1);
+    EXPECT_EQ(g_app.image, ready);
+    EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(11).c_str()));
+    EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(9).c_str()));  // no longer a neighbour
+    ASSERT_TRUE(pump_until([&] { return pic_cache_has(&w->ahead_cache, camera(12).c_str()); }));
+
+    // A file changed on disk is decoded again, not served stale.
+    Image *img = image_new(33, 7);
+    WCHAR err[300];
+    ASSERT_TRUE(codec_save(img, camera(12).c_str(), 90, nullptr, err, 300));
+    image_free(img);
+    nav_step(&g_app, 1);
+    EXPECT_EQ(g_app.image->width, 33u);
+
+    // Rotating and deleting drop what the cache holds of the picture.
+    pic_cache_put(&w->ahead_cache, camera(12).c_str(), 1, image_new(5, 5));
+    app_command(&g_app, 111);
+    EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(12).c_str()));
+    ASSERT_TRUE(pump_until([&] { return pic_cache_has(&w->ahead_cache, camera(13).c_str()); }));
+    ASSERT_EQ(nav_delete_entry(&g_app, 12), 1);  // IMG_0013, the next one, not on screen
+    trash_take_back(L"IMG_0013.png");
+    EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(13).c_str()));
+    EXPECT_EQ(shown(), camera(12));
+}
+
+TEST_F(Folder, OtherProgramsAddingAndRemovingPicturesAreFollowed)
+{
+    make_camera_folder(5);
+    open_and_list(3);
+    ASSERT_TRUE(CopyFileW(camera(5).c_str(), (dir_ + L"\\IMG_0004b.png").c_str(), TRUE));
+    ASSERT_TRUE(pump_until([] { return g_app.queue.count == 6; }));
+    EXPECT_EQ(files_path_in_queue(&g_app, (dir_ + L"\\IMG_0004b.png").c_str()), 4);  // in its place
+    EXPECT_EQ(g_app.queue_index, 2);
+    ASSERT_TRUE(DeleteFileW(camera(1).c_str()));
+    ASSERT_TRUE(pump_until([] { return g_app.queue.count == 5; }));
+    EXPECT_EQ(g_app.queue_index, 1);  // the picture on screen keeps its place
+    // The picture on screen goes: the next one shows, and the status says why.
+    ASSERT_TRUE(DeleteFileW(camera(3).c_str()));
+    ASSERT_TRUE(pump_until([&] { return shown() == camera(4); }));
+    EXPECT_EQ(g_app.queue.count, 4);
+    EXPECT_EQ(std::wstring(g_app.status), L"IMG_0003.png 已被其它程序移走，现在显示下一张");
+}
+
+TEST_F(Folder, TheThumbnailMenuDeletesTheRightClickedPicture)
+{
+    make_camera_folder(5);
+    open_and_list(2);
+    // The menu's last row is its delete.
+    modal_set_menu_answerer([](HMENU menu, UINT, int, int, HWND) {
+        return (int)GetMenuItemID(menu, GetMenuItemCount(menu) - 1);
+    });
+    app_show_thumb_menu(&g_app, 3, POINT{0, 0});
+    modal_set_menu_answerer(nullptr);
+    EXPECT_EQ(g_box, L"删除图片|要把「IMG_0004.png」放进回收站吗？\n\n（可以在回收站里还原）");
+    EXPECT_TRUE(trash_holds(L"IMG_0004.png"));
+    trash_take_back(L"IMG_0004.png");
+    EXPECT_EQ(shown(), camera(2));  // the picture on screen stays
+    EXPECT_EQ(g_app.queue.count, 4);
+    EXPECT_EQ(files_path_in_queue(&g_app, camera(4).c_str()), -1);
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 #pragma once
 #include <windows.h>
 #include "image/image.h"
+#include "files/queue.h"
 
 namespace Gdiplus { class GpBitmap; }  // GDI+ flat-API bitmap
 using Gdiplus::GpBitmap;
 
-constexpr int kQueueMax = 64;
 constexpr int kPathMax = 260;
 constexpr int kStatusMax = 512;
 constexpr int kCliMaxPaths = 32;
@@ -82,19 +82,15 @@ struct App {
     int32_t file_size;
     int32_t export_format;
 
-    // FileQueue: the pictures of the current folder in natural order.
-    WCHAR queue_paths[kQueueMax][kPathMax];
-    int32_t queue_count;
+    // The pictures of the current folder in natural order, and the work that keeps
+    // them current: listing, watching, thumbnails and decoding ahead (files/browse.h).
+    FileQueue queue;
     int32_t queue_index;
     WCHAR queue_dir[kPathMax];
-    GpBitmap *thumb_bitmap[kQueueMax];
-    int32_t thumb_ready_a[kQueueMax];
-    int32_t thumb_ready_b[kQueueMax];
-    int32_t thumb_failed[kQueueMax];
+    struct FolderWork *folder;
 
     int32_t playing;
     UINT_PTR play_timer;
-    int32_t thumb_budget_on, thumb_budget, thumb_pending;
 
     Image *image;       // the picture on screen, owned
     int32_t undo_pending; // 1 while image is still as loaded and undo_image not yet made
@@ -155,8 +151,12 @@ int cli_collect_from_args(int argc, WCHAR **argv, WCHAR *out[kCliMaxPaths]);
 
 void app_load(App *app, const WCHAR *path);
 void app_load_no_queue(App *app, const WCHAR *path);
+// Shows a picture decoded elsewhere (ownership passes) as a load of path would.
+void app_show_picture(App *app, const WCHAR *path, Image *img);
 int32_t file_bytes(const WCHAR *path);
 void app_browse_hint(App *app);
+// The browse hint while the folder is still being listed.
+constexpr WCHAR kListingHint[] = L"正在读取这个文件夹里的图片…";
 void app_release_picture(App *app);
 // The undo copy is made just before the first edit, not at load: call this before
 // rotating or cropping. Returns 1 when an undo copy exists afterwards.

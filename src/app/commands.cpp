@@ -5,6 +5,7 @@
 #include "crop/panel.h"
 #include "dialogs/batch.h"
 #include "dialogs/dialog.h"
+#include "files/browse.h"
 #include "files/nav.h"
 #include "image/resize.h"
 #include "shell/assoc.h"
@@ -98,6 +99,7 @@ void do_rotate(App *app, int direction)
         return;
     }
     app_prepare_edit(app);
+    browse_forget(app, app->file_path);
     Image *old = app->image;
     app->image = turned;
     canvas_sync_gp(app);
@@ -134,6 +136,7 @@ void do_crop_save(App *app)
         ui_set_status(app, L"%s", L"裁剪失败（选区无效或内存不足）");
         return;
     }
+    browse_forget(app, app->file_path);
     set_crop_mode(app, 0);
     WCHAR err[kErrCap];
     if (!codec_save(app->image, path, kCropQuality, app->file_path, err, kErrCap)) {
@@ -141,6 +144,7 @@ void do_crop_save(App *app)
         warn_box(app, err);
         return;
     }
+    browse_forget(app, path);
     WCHAR size[32];
     size_text((uint32_t)file_bytes(path), size, 32);
     ui_set_status(app, L"已裁剪并保存 %s（%s，%u × %u）", PathFindFileNameW(path), size, app->image->width,
@@ -332,6 +336,7 @@ static void do_convert(App *app, int format)
         warn_box(app, err);
         return;
     }
+    browse_forget(app, path);
     WCHAR size[32];
     size_text((uint32_t)file_bytes(path), size, 32);
     ui_set_status(app, L"已转换并保存 %s（%s，%s）", PathFindFileNameW(path), app_format_name(path), size);
@@ -361,6 +366,7 @@ static void compress_save(App *app, int target_kb, const PictureMark &mark)
     }
     int written = codec_write_blob(path, &blob, err, kErrCap);
     blob_free(&blob);
+    browse_forget(app, path);
     if (!written) {
         ui_set_status(app, L"%s", L"写入失败");
         warn_box(app, err);
@@ -446,7 +452,7 @@ static int range_command(App *app, int id)
     else if (id >= 120 && id <= 125) do_compress(app, id);
     else if (id >= 200 && id <= 204) choose_ratio(app, id - 200);
     else if (id >= 300 && id <= 363) choose_preset(app, id - 300);
-    else if (id >= 1000 && id < 1000 + kQueueMax) goto_thumb(app, id - 1000);
+    else if (id >= 1000) goto_thumb(app, id - 1000);
     else return 0;
     return 1;
 }

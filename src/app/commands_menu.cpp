@@ -1,6 +1,7 @@
 // The popup menus of the main window: built from row tables, shown through the
 // modal seam, destroyed before the chosen command runs.
 #include "app/commands.h"
+#include "files/nav.h"
 #include "shell/assoc.h"
 #include "shell/modal.h"
 #include "ui/ui.h"
@@ -103,7 +104,7 @@ void app_show_compress_menu(App *app)
 void app_show_main_menu(App *app)
 {
     bool busy = !app->image || app->crop_mode == 1;
-    bool single = app->queue_count <= 1;
+    bool single = app->queue.count <= 1;
     bool installed = assoc_is_installed() != 0;
     MenuRow rows[] = {{1, L"打开图片…\tCtrl+O", false},
                       {2, L"打印…", busy},
@@ -142,20 +143,26 @@ void app_show_zoom_menu(App *app)
 
 void app_show_thumb_menu(App *app, int index, POINT screen)
 {
-    bool single = app->queue_count < 2;
+    static constexpr int kThumbDelete = 990;  // below the thumbnails' 1000 + index; no other command has it
+    bool single = app->queue.count < 2;
     MenuRow rows[] = {{1000 + index, index == app->queue_index ? L"✓ 正在看这一张" : L"查看这一张", false},
                       kSep,
                       {26, L"上一张\t←", single},
                       {27, L"下一张\t→", single},
                       kSep,
-                      {4, L"删除这一张到回收站\tDelete", false}};
-    run_choice(app, track_rows(app, rows, TPM_RIGHTBUTTON, screen));
+                      {kThumbDelete, L"删除这一张到回收站\tDelete", false}};
+    // The menu's delete is for the slot's own picture, which need not be the one on screen.
+    int choice = track_rows(app, rows, TPM_RIGHTBUTTON, screen);
+    if (choice == kThumbDelete)
+        nav_delete_entry(app, index);
+    else
+        run_choice(app, choice);
 }
 
 void app_show_canvas_menu(App *app, POINT screen)
 {
     bool busy = !app->image || app->crop_mode == 1;
-    bool single = app->queue_count < 2;
+    bool single = app->queue.count < 2;
     MenuRow rows[] = {{1, L"打开图片…\tCtrl+O", false},
                       kSep,
                       {7, L"转换格式…", busy},

@@ -7,6 +7,7 @@
 #include "dialogs/dialog.h"
 #include "crop/crop.h"
 #include "crop/panel.h"
+#include "files/browse.h"
 #include "files/files.h"
 #include "files/nav.h"
 #include "online/online.h"
@@ -194,7 +195,6 @@ void app_on_destroy(App *app)
     }
     KillTimer(app->hwnd, kTimerTooltip);
     KillTimer(app->hwnd, kTimerHoverMenu);
-    KillTimer(app->hwnd, kTimerThumbs);
     DragAcceptFiles(app->hwnd, FALSE);
     nav_thumb_release(app);
     app_release_picture(app);
@@ -226,9 +226,11 @@ LRESULT app_on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 
 void app_browse_hint(App *app)
 {
-    if (app->queue_count > 1)
+    if (app->queue.count > 1)
         ui_set_status(app, L"%s", L"滚轮缩放 · 拖动平移 · ← → 翻页");
-    else if (app->queue_count == 1)
+    else if (browse_listing(app))
+        ui_set_status(app, L"%s", kListingHint);
+    else if (app->queue.count == 1)
         ui_set_status(app, L"%s", L"这个目录里只有这一张图片");
     else
         ui_set_status(app, L"%s", L"把图片拖进来，或双击打开、按 Ctrl+O");
@@ -261,6 +263,26 @@ static void refresh_view(App *app)
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
+static void show_loaded(App *app, const WCHAR *path, Image *img)
+{
+    app->image = img;
+    app->undo_pending = 1;  // copied by app_prepare_edit before the first edit
+    crop_clear(app);
+    app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    canvas_sync_gp(app);
+    canvas_reset(app);
+    panel_rebuild(app);
+    refresh_view(app);
+}
+
+void app_show_picture(App *app, const WCHAR *path, Image *img)
+{
+    app_release_picture(app);
+    copy_path(app->file_name, PathFindFileNameW(path));
+    copy_path(app->file_path, path);
+    show_loaded(app, path, img);
+}
+
 void app_load_no_queue(App *app, const WCHAR *path)
 {
     app_release_picture(app);
@@ -275,14 +297,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
     copy_path(app->file_name, PathFindFileNameW(path));
     copy_path(app->file_path, path);
     if (img) {
-        app->image = img;
-        app->undo_pending = 1;  // copied by app_prepare_edit before the first edit
-        crop_clear(app);
-        app->file_size = open_file_size(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        canvas_sync_gp(app);
-        canvas_reset(app);
-        panel_rebuild(app);
-        refresh_view(app);
+        show_loaded(app, path, img);
         codec_release_buffers();  // buffers this load did not reuse are not held while the viewer idles
         return;
     }
@@ -296,8 +311,9 @@ void app_load_no_queue(App *app, const WCHAR *path)
 
 void app_load(App *app, const WCHAR *path)
 {
-    files_dir_scan(app, path);
+    browse_open(app, path);
     app_load_no_queue(app, path);
+    browse_after_show(app);
     app_browse_hint(app);
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }

@@ -4,6 +4,7 @@
 #include "app/commands.h"
 #include "crop/crop.h"
 #include "crop/panel.h"
+#include "files/browse.h"
 #include "files/nav.h"
 #include "online/online.h"
 #include "shell/modal.h"
@@ -354,7 +355,7 @@ void on_rbutton_up(App *app, int x, int y)
     if (dragged) return;  // the drag was the gesture; no menu after it
     int h = ui_hit(app, x, y);
     if (!app->fullscreen && y >= app->rc_bottom.top && y < app->rc_bottom.bottom && h >= 1000) {
-        if (h - 1000 >= app->queue_count) return;
+        if (h - 1000 >= app->queue.count) return;
         POINT cursor;
         GetCursorPos(&cursor);
         app_show_thumb_menu(app, h - 1000, cursor);
@@ -437,6 +438,19 @@ void app_on_drop(App *app, HDROP drop)
     app_browse_hint(app);
 }
 
+// A worker's message changed the queue or brought a thumbnail.
+static void on_folder_work(App *app, int changed)
+{
+    if (changed & kBrowseShownGone) nav_shown_gone(app);
+    if (changed & kBrowseQueue) {
+        if (!browse_listing(app) && !wcscmp(app->status, kListingHint)) app_browse_hint(app);
+        ui_refresh_toolbar(app);
+        InvalidateRect(app->hwnd, nullptr, FALSE);  // the position, the strip and the paging arrows
+    } else if (changed & kBrowseThumb) {
+        InvalidateRect(app->hwnd, &app->rc_strip, FALSE);
+    }
+}
+
 LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     App *app = (App *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
@@ -446,6 +460,11 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     }
     if (!app) return DefWindowProcW(hwnd, msg, wp, lp);
     int x = GET_X_LPARAM(lp), y = GET_Y_LPARAM(lp);
+    int changed = browse_message(app, msg, lp);
+    if (changed >= 0) {
+        on_folder_work(app, changed);
+        return 0;
+    }
 
     switch (msg) {
     case WM_DESTROY: app_on_destroy(app); return 0;

@@ -9,10 +9,13 @@ int nav_goto(App *app, int index);
 int nav_step(App *app, int delta);
 void nav_open_many(App *app, WCHAR **paths, int n);
 int nav_delete_current(App *app);
+// Asks, then moves queue entry index to the recycle bin (the thumbnail menu's delete).
+int nav_delete_entry(App *app, int index);
+// The picture on screen was removed from the folder by another program: shows the next one.
+void nav_shown_gone(App *app);
 int nav_play_toggle(App *app);
 void CALLBACK play_proc(HWND hwnd, UINT msg, UINT_PTR id, DWORD time);
+// Stops the folder's workers, frees its caches and empties the queue (the window is closing).
 void nav_thumb_release(App *app);
 // The paging, slideshow and delete keys of the main window; 1 when the key was one of them.
 int nav_key(App *app, WPARAM key);
-// The thumbnail of queue entry index, decoded on first use within the paint's budget.
-GpBitmap *nav_thumb_bitmap(App *app, int index);

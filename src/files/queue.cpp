@@ -211,16 +211,36 @@ int queue_name_cmp(const WCHAR *p, const WCHAR *q)
     }
 }
 
+static bool entry_less(const WCHAR *text, const QueueEntry &x, const QueueEntry &y)
+{
+    const WCHAR *px = text + x.offset, *py = text + y.offset;
+    int c = queue_name_cmp(px + x.name, py + y.name);
+    return c ? c < 0 : wcscmp(px, py) < 0;
+}
+
 void queue_sort(FileQueue *q)
 {
     if (q->count < 2) return;
     const WCHAR *text = q->text;
-    std::sort(q->entries, q->entries + q->count, [text](const QueueEntry &x, const QueueEntry &y) {
-        const WCHAR *px = text + x.offset, *py = text + y.offset;
-        int c = queue_name_cmp(px + x.name, py + y.name);
-        return c ? c < 0 : wcscmp(px, py) < 0;
-    });
+    std::sort(q->entries, q->entries + q->count,
+              [text](const QueueEntry &x, const QueueEntry &y) { return entry_less(text, x, y); });
     rehash(q, q->count);
+}
+
+int queue_insert_sorted(FileQueue *q, const WCHAR *path)
+{
+    int before = q->count;
+    int index = queue_add(q, path);
+    if (index < before) return index;  // found, or refused
+    QueueEntry added = q->entries[index];
+    const WCHAR *text = q->text;
+    QueueEntry *at = std::upper_bound(q->entries, q->entries + index, added,
+                                      [text](const QueueEntry &x, const QueueEntry &y) { return entry_less(text, x, y); });
+    int place = (int)(at - q->entries);
+    memmove(q->entries + place + 1, q->entries + place, (size_t)(index - place) * sizeof(QueueEntry));
+    q->entries[place] = added;
+    rehash(q, q->count);
+    return place;
 }
 
 void queue_move(FileQueue *dst, FileQueue *src)

@@ -43,3 +43,6 @@ void queue_move(FileQueue *dst, FileQueue *src);
 int queue_name_cmp(const WCHAR *a, const WCHAR *b);
 // Bytes the queue holds on the heap.
 size_t queue_bytes(const FileQueue *q);
+// Adds path at its place in natural order (the queue being sorted); its index, or -1 as
+// queue_add. An existing entry is not moved.
+int queue_insert_sorted(FileQueue *q, const WCHAR *path);

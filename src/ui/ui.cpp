@@ -34,7 +34,7 @@ static constexpr ToolButton kToolbar[] = {
 
 // Zoom box segments from its left edge: out | percentage | in | fit.
 static constexpr int kZoomOutEnd = 36, kZoomPctEnd = 98, kZoomInEnd = 134, kZoomBoxW = 170, kZoomBoxH = 30;
-static constexpr int kThumbW = 62, kThumbH = 46, kThumbGap = 6, kArrowBox = 44, kArrowInset = 18;
+static constexpr int kThumbW = 62, kThumbInset = 3, kThumbGap = 6, kArrowBox = 44, kArrowInset = 18;
 
 int ui_scale(const App *app, int n)
 {
@@ -209,7 +209,9 @@ void ui_layout(App *app, int width, int height)
     int zoom_top = app->rc_bottom.top + (S - ui_scale(app, kZoomBoxH)) / 2;
     app->rc_zoom = {zoom_left, zoom_top, W - p, zoom_top + ui_scale(app, kZoomBoxH)};
     int strip_right = std::min<int>(zoom_left - ui_scale(app, 12), app->rc_canvas.right - p);
-    app->rc_strip = {p, zoom_top, std::max(strip_right, p), app->rc_zoom.bottom};
+    // The slots: the bottom strip's height less a small inset above and below, never over the canvas.
+    int inset = std::min(ui_scale(app, kThumbInset), S / 2);
+    app->rc_strip = {p, app->rc_bottom.top + inset, std::max(strip_right, p), app->rc_bottom.bottom - inset};
     panel_layout(app);
 }
 
@@ -227,11 +229,11 @@ int strip_geom(const App *app, int xs[kStripMax], int *first)
     *first = 0;
     int area = app->rc_strip.right - app->rc_strip.left;
     int f = ui_scale(app, kThumbW + kThumbGap), gap = ui_scale(app, kThumbGap);
-    if (app->queue_count <= 0 || area < ui_scale(app, kThumbW)) return 0;
-    int n = std::min(app->queue_count, kStripMax);
+    if (app->queue.count <= 0 || area < ui_scale(app, kThumbW)) return 0;
+    int n = std::min(app->queue.count, kStripMax);
     while (n > 1 && area < n * f - gap) --n;
     int start = n == 1 ? app->queue_index : app->queue_index - n / 2;
-    start = std::clamp(start, 0, app->queue_count - n);
+    start = std::clamp(start, 0, app->queue.count - n);
     *first = start;
     for (int k = 0; k < n; ++k) xs[k] = app->rc_strip.right + gap - n * f + k * f;
     return n;
@@ -241,7 +243,7 @@ int arrow_rect(const App *app, int left, RECT *out)
 {
     const RECT &c = app->rc_canvas;
     int box = ui_scale(app, kArrowBox), inset = ui_scale(app, kArrowInset);
-    if (app->fullscreen || app->queue_count < 2 || c.bottom - c.top < box + 2 * inset) return 0;
+    if (app->fullscreen || app->queue.count < 2 || c.bottom - c.top < box + 2 * inset) return 0;
     int mid = (c.top + c.bottom) / 2, half = ui_scale(app, kArrowBox / 2);
     if (left)
         *out = {c.left + inset, mid - half, c.left + inset + box, mid + half};
@@ -303,14 +305,11 @@ int ui_hit(const App *app, int x, int y)
     int c = ui_canvas_hot(app, x, y);
     if (c == 1) return 26;
     if (c == 2) return 27;
-    if (app->queue_count > 0 && !app->fullscreen && in_rows(app->rc_bottom, y)) {
+    if (app->queue.count > 0 && !app->fullscreen && in_rows(app->rc_bottom, y)) {
         int xs[kStripMax], first;
         int n = strip_geom(app, xs, &first);
-        int top = app->rc_zoom.top;
         for (int k = 0; k < n; ++k)
-            if (x >= xs[k] && x < xs[k] + ui_scale(app, kThumbW) && y >= top - ui_scale(app, 8) &&
-                y < top + ui_scale(app, 38))
-                return 1000 + first + k;
+            if (x >= xs[k] && x < xs[k] + ui_scale(app, kThumbW) && in_rows(app->rc_strip, y)) return 1000 + first + k;
     }
     return 0;
 }

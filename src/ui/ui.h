@@ -4,8 +4,8 @@
 #include "app/app.h"
 
 constexpr int kStripMax = 9;  // thumbnails in the bottom row at most
-enum : UINT_PTR { kTimerTooltip = 3, kTimerHoverMenu = 4, kTimerThumbs = 5 };
-constexpr UINT kTooltipDelayMs = 420, kHoverMenuDelayMs = 320, kThumbFrameMs = 16;
+enum : UINT_PTR { kTimerTooltip = 3, kTimerHoverMenu = 4 };
+constexpr UINT kTooltipDelayMs = 420, kHoverMenuDelayMs = 320;
 
 int ui_scale(const App *app, int n);
 HFONT make_font(int dpi, int points, int weight);

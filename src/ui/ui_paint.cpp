@@ -1,6 +1,7 @@
 #include "ui/ui.h"
 #include "shell/modal.h"
 #include "crop/panel.h"
+#include "files/browse.h"
 #include "files/nav.h"
 #include "ui/icons.h"
 #include "view/canvas.h"
@@ -171,7 +172,7 @@ static int texts_end(const App *app)
 {
     int end = app->rc_zoom.left - ui_scale(app, 16);
     int xs[kStripMax], first;
-    if (app->queue_count > 0 && !app->fullscreen && strip_geom(app, xs, &first) > 0)
+    if (app->queue.count > 0 && !app->fullscreen && strip_geom(app, xs, &first) > 0)
         end = std::min(end, xs[0] - ui_scale(app, 16));
     return end;
 }
@@ -191,13 +192,27 @@ static void paint_facts(App *app, HDC dc)
     strip_text(app, dc, facts, p, std::min(p + facts_w, end), kText);
     int next_x = std::max(p + ui_scale(app, 168), p + facts_w + ui_scale(app, 28));
     // The status shows with any number of pictures; the position only with several.
-    if (app->queue_count > 1) {
+    if (app->queue.count > 1) {
         WCHAR pos[32];
-        swprintf(pos, 32, L"%d / %d", app->queue_index + 1, app->queue_count);
+        swprintf(pos, 32, L"%d / %d", app->queue_index + 1, app->queue.count);
         if (next_x + icon_text_width(dc, pos, px, 400) < end) strip_text(app, dc, pos, next_x, end, kMuted);
         next_x += ui_scale(app, 76);
     }
     if (end - next_x >= ui_scale(app, 60)) strip_text(app, dc, app->status, next_x, end, kMuted);
+}
+
+static void draw_thumb(App *app, HDC dc, const Image *thumb, const RECT &slot)
+{
+    GpBitmap *bitmap = nullptr;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromScan0((INT)thumb->width, (INT)thumb->height, (INT)thumb->stride,
+                                                       PixelFormat32bppARGB, thumb->data, &bitmap) != Gdiplus::Ok)
+        return;
+    int sw = slot.right - slot.left, sh = slot.bottom - slot.top, pad = ui_scale(app, 6);
+    double scale = std::min((double)(sw - pad) / thumb->width, (double)(sh - pad) / thumb->height);
+    int dw = std::max(1, (int)std::lround(thumb->width * scale)), dh = std::max(1, (int)std::lround(thumb->height * scale));
+    RECT dst = rect_xywh(slot.left + (sw - dw) / 2, slot.top + (sh - dh) / 2, dw, dh);
+    gfx_draw_bitmap(dc, bitmap, &dst);
+    Gdiplus::DllExports::GdipDisposeImage(bitmap);
 }
 
 static void paint_thumb(App *app, HDC dc, int index, const RECT &slot)
@@ -205,40 +220,26 @@ static void paint_thumb(App *app, HDC dc, int index, const RECT &slot)
     bool current = index == app->queue_index;
     gfx_rrect(dc, &slot, (float)ui_scale(app, 4), 1, current, argb(current ? RGB(63, 63, 71) : RGB(32, 32, 36)),
               argb(kAccent));
-    GpBitmap *thumb = nav_thumb_bitmap(app, index);
-    UINT w = 0, h = 0;
-    if (thumb) {
-        Gdiplus::DllExports::GdipGetImageWidth(thumb, &w);
-        Gdiplus::DllExports::GdipGetImageHeight(thumb, &h);
-    }
-    if (!w || !h) {  // no thumbnail (or an empty one): the placeholder
-        int in = ui_scale(app, 6);
-        fill(dc, {slot.left + in, slot.top + in, slot.right - in, slot.bottom - in}, RGB(42, 42, 47));
+    const Image *thumb = browse_thumb(app, index);
+    if (thumb && thumb->width && thumb->height) {
+        draw_thumb(app, dc, thumb, slot);
         return;
     }
-    int sw = slot.right - slot.left, sh = slot.bottom - slot.top, pad = ui_scale(app, 8);
-    double scale = std::min((double)(sw - pad) / w, (double)(sh - pad) / h);
-    int dw = std::max(1, (int)std::lround(w * scale)), dh = std::max(1, (int)std::lround(h * scale));
-    RECT dst = rect_xywh(slot.left + (sw - dw) / 2, slot.top + (sh - dh) / 2, dw, dh);
-    gfx_draw_bitmap(dc, thumb, &dst);
+    // No thumbnail yet (or none possible): the placeholder.
+    int in = ui_scale(app, 6);
+    fill(dc, {slot.left + in, slot.top + in, slot.right - in, slot.bottom - in}, RGB(42, 42, 47));
 }
 
+// Whole slots inside the bottom strip; thumbnails come from the worker, each arrival repaints the strip.
 static void paint_thumbs(App *app, HDC dc)
 {
     int xs[kStripMax], first;
-    int n = app->queue_count > 0 && !app->fullscreen ? strip_geom(app, xs, &first) : 0;
+    int n = app->queue.count > 0 && !app->fullscreen ? strip_geom(app, xs, &first) : 0;
     if (n <= 0) return;
-    bool outer = app->thumb_budget_on;
-    app->thumb_budget_on = 1;
-    app->thumb_budget = 1;
-    app->thumb_pending = 0;
-    int tw = ui_scale(app, 62), th = ui_scale(app, 46);
-    int top = app->rc_zoom.top + (ui_scale(app, 30) - th) / 2;
-    for (int k = 0; k < n; ++k) paint_thumb(app, dc, first + k, rect_xywh(xs[k], top, tw, th));
-    if (outer) return;
-    app->thumb_budget_on = 0;
-    app->thumb_budget = 0;
-    if (app->thumb_pending && app->hwnd) SetTimer(app->hwnd, kTimerThumbs, kThumbFrameMs, nullptr);
+    const RECT &strip = app->rc_strip;
+    for (int k = 0; k < n; ++k)
+        paint_thumb(app, dc, first + k, {xs[k], strip.top, xs[k] + ui_scale(app, 62), strip.bottom});
+    browse_want_thumbs(app, first, n);
 }
 
 void paint_bottom(App *app, HDC dc)
@@ -394,11 +395,11 @@ int ui_tip_check(App *app)
     // A menu or dialog is up: a tooltip would float over it.
     if (modal_depth() > 0) return tip_hide_changed(app);
     int hot = app->hot_button;
-    if (hot >= 1000 && hot < 1000 + kQueueMax) {
+    if (hot >= 1000) {
         int i = hot - 1000;
-        if (i >= app->queue_count) return tip_hide_changed(app);
+        if (i >= app->queue.count) return tip_hide_changed(app);
         WCHAR text[kTipMax];
-        swprintf(text, kTipMax, L"第 %d 张：%.300ls", i + 1, PathFindFileNameW(app->queue_paths[i]));
+        swprintf(text, kTipMax, L"第 %d 张：%.300ls", i + 1, queue_name(&app->queue, i));
         return tip_show(app, hot, text);
     }
     int zone = hot;
@@ -460,6 +461,4 @@ void ui_timer(App *app, UINT_PTR id)
     if (!app->hwnd) return;
     KillTimer(app->hwnd, id);
     if (id == kTimerTooltip && ui_tip_check(app)) repaint(app);
-    if (id == kTimerThumbs && app->rc_strip.left < app->rc_strip.right)
-        InvalidateRect(app->hwnd, &app->rc_strip, FALSE);
 }
