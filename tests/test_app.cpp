@@ -1,6 +1,7 @@
 // The main window in this process, loading, the title, and the hand-over
 // between two real processes.
 #include <gtest/gtest.h>
+#include "files/browse.h"
 #include "app/app.h"
 #include "files/files.h"
 #include "shell/modal.h"
@@ -47,6 +48,15 @@ void pump_messages()
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+    }
+}
+
+// Serves the window until its folder listing has come back from the worker.
+void settle_listing()
+{
+    for (DWORD start = GetTickCount(); browse_listing(&g_app) && GetTickCount() - start < 10000;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        pump_messages();
     }
 }
 
@@ -156,9 +166,10 @@ TEST_F(MainWindow, LoadingAPictureFillsRecordQueueAndTitle)
     EXPECT_EQ(g_app.file_size, file_bytes(path.c_str()));
     EXPECT_EQ((size_t)g_app.file_size, read_file_bytes(path).size());
     EXPECT_EQ(window_title(g_app.hwnd), L"Landscape_1.jpg - Veldmoor");
-    EXPECT_EQ(g_app.queue_count, 9);  // Landscape_0 … Landscape_8
+    settle_listing();
+    EXPECT_EQ(g_app.queue.count, 9);  // Landscape_0 … Landscape_8
     ASSERT_GE(g_app.queue_index, 0);
-    EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[g_app.queue_index]), L"Landscape_1.jpg");
+    EXPECT_STREQ(queue_name(&g_app.queue, g_app.queue_index), L"Landscape_1.jpg");
     EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
     EXPECT_EQ(g_box_count, 0);
 }
@@ -215,7 +226,8 @@ TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)
     EXPECT_EQ(g_box_count, 1);
     EXPECT_NE(g_last_box_text.find(L"「broken.png」不是有效的图片"), std::wstring::npos) ;
     // The queue still holds the one picture, so the browse hint replaces the failure text.
-    EXPECT_EQ(g_app.queue_count, 1);
+    settle_listing();
+    EXPECT_EQ(g_app.queue.count, 1);
     EXPECT_STREQ(g_app.status, L"这个目录里只有这一张图片");
 
     app_load_no_queue(&g_app, bad.c_str());
@@ -237,13 +249,13 @@ TEST_F(MainWindow, EmptyPathClearsThePictureButKeepsTheName)
 
 TEST_F(MainWindow, BrowseHintFollowsTheQueueCount)
 {
-    g_app.queue_count = 0;
+    queue_clear(&g_app.queue);
     app_browse_hint(&g_app);
     EXPECT_STREQ(g_app.status, L"把图片拖进来，或双击打开、按 Ctrl+O");
-    g_app.queue_count = 1;
+    queue_add(&g_app.queue, L"C:\\a.jpg");
     app_browse_hint(&g_app);
     EXPECT_STREQ(g_app.status, L"这个目录里只有这一张图片");
-    g_app.queue_count = 2;
+    queue_add(&g_app.queue, L"C:\\b.jpg");
     app_browse_hint(&g_app);
     EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
 }
@@ -428,9 +440,10 @@ TEST_F(SecondInstance, HandsTwoPathsToTheFirstAndEnds)
     EXPECT_EQ(code, 0u);
     ASSERT_NE(g_app.image, nullptr);
     EXPECT_STREQ(g_app.file_name, L"Landscape_4.jpg");
-    EXPECT_EQ(g_app.queue_count, 10);  // the nine of the folder, then the other one
-    EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[9]), L"other.jpg");
-    EXPECT_STREQ(PathFindFileNameW(g_app.queue_paths[g_app.queue_index]), L"Landscape_4.jpg");
+    settle_listing();
+    EXPECT_EQ(g_app.queue.count, 10);  // the nine of the folder, then the other one
+    EXPECT_STREQ(queue_name(&g_app.queue, 9), L"other.jpg");
+    EXPECT_STREQ(queue_name(&g_app.queue, g_app.queue_index), L"Landscape_4.jpg");
     temp_dir_remove(dir);
 }
 

@@ -1,6 +1,7 @@
 // The command set and the window procedure over a real main window: menus,
 // keys, mouse, clipboard, undo, full screen and dropped files.
 #include <gtest/gtest.h>
+#include "files/browse.h"
 #include "app/app.h"
 #include "app/commands.h"
 #include "codec/codec.h"
@@ -132,6 +133,9 @@ protected:
         image_free(img);
         app_load(&g_app, files[0].c_str());
         ASSERT_NE(g_app.image, nullptr);
+        // The folder is listed on a worker: its answer comes as a message.
+        for (DWORD start = GetTickCount(); browse_listing(&g_app) && GetTickCount() - start < 10000; pump())
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     void run_menu(int opener, int pick) { g_pick = pick, app_command(&g_app, opener); }
 };
@@ -326,7 +330,7 @@ TEST_F(Commands, DroppedPicturesFoldersAndOtherFiles)
     SendMessageW(g_app.hwnd, WM_DROPFILES, (WPARAM)make_drop({text, sub}), 0);
     EXPECT_STREQ(g_app.file_name, L"z.png");
     SendMessageW(g_app.hwnd, WM_DROPFILES, (WPARAM)make_drop({files[1], text, files[0]}), 0);
-    EXPECT_EQ(g_app.queue_count, 2);
+    EXPECT_EQ(g_app.queue.count, 2);
     EXPECT_STREQ(g_app.file_name, L"p1.png");
 }
 

@@ -2,6 +2,8 @@
 // chrome, on an App record (no window) painted into a 32-bit DIB.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "codec/codec.h"
+#include "files/browse.h"
 #include "files/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
@@ -36,11 +38,17 @@ protected:
         canvas_sync_gp(app);
         ui_sync_enabled(app);
     }
+    int name_at = -1;           // the entry that takes name_path instead of its numbered name
+    const WCHAR *name_path = nullptr;
     void with_queue(int count, int index)
     {
-        app->queue_count = count;
+        queue_clear(&app->queue);
         app->queue_index = index;
-        for (int i = 0; i < count; ++i) swprintf(app->queue_paths[i], kPathMax, L"C:\\pics\\p%02d.jpg", i);
+        WCHAR path[kPathMax];
+        for (int i = 0; i < count; ++i) {
+            swprintf(path, kPathMax, L"C:\\pics\\p%02d.jpg", i);
+            queue_add(&app->queue, i == name_at ? name_path : path);
+        }
     }
     const ToolButton *button(int cmd) { return find_button(app, cmd); }
 };
@@ -57,7 +65,7 @@ TEST_F(Chrome, LayoutAt96And144Dpi)
     EXPECT_TRUE(same(app->rc_canvas, {0, 44, 1200, 760}));
     EXPECT_TRUE(same(app->rc_bottom, {0, 760, 1200, 800}));
     EXPECT_TRUE(same(app->rc_zoom, {1022, 765, 1192, 795}));
-    EXPECT_TRUE(same(app->rc_strip, {8, 765, 1010, 795}));
+    EXPECT_TRUE(same(app->rc_strip, {8, 763, 1010, 797}));  // whole slots inside the bottom strip
     EXPECT_EQ(app->rc_panel.right - app->rc_panel.left, 0);
     EXPECT_EQ(button(15)->x + button(15)->width, 1196);  // right group ends 4 from the edge
     EXPECT_EQ(button(1)->x, 8);
@@ -316,8 +324,8 @@ TEST_F(ChromePaint, HoverAndToggleColours)
 TEST_F(ChromePaint, TooltipTextsAndPlacement)
 {
     with_picture();
+    name_at = 2, name_path = L"C:\\pics\\name.jpg";
     with_queue(5, 0);
-    lstrcpyW(app->queue_paths[2], L"C:\\pics\\name.jpg");
     app->hot_button = 1002;
     EXPECT_EQ(ui_tip_check(app), 1);
     EXPECT_STREQ(app->tip_text, L"第 3 张：name.jpg");
@@ -345,30 +353,6 @@ TEST_F(ChromePaint, TooltipTextsAndPlacement)
     EXPECT_NE(at(w - 30, t), 0x1A1A1Du);
 }
 
-TEST_F(ChromePaint, ThumbnailsDecodeOnePerPaint)
-{
-    NEEDS_TESTDATA();
-    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
-    ASSERT_EQ(app->queue_count, 9);
-    ui_layout(app, w, h);
-    auto built = [&] {
-        int n = 0;
-        for (int i = 0; i < app->queue_count; ++i) n += app->thumb_bitmap[i] != nullptr;
-        return n;
-    };
-    for (int pass = 1; pass <= 9; ++pass) {
-        paint();
-        EXPECT_EQ(built(), pass);
-        EXPECT_EQ(app->thumb_pending, pass < 9 ? 1 : 0) << pass;
-        EXPECT_EQ(app->thumb_budget_on, 0);
-    }
-    // A built thumbnail is drawn in its slot: not the placeholder grey.
-    int xs[kStripMax], first;
-    ASSERT_EQ(strip_geom(app, xs, &first), 9);
-    EXPECT_NE(at(xs[0] + 31, app->rc_zoom.top + 15), 0x2A2A2Fu);
-    nav_thumb_release(app);
-}
-
 // ---- the real window ----
 
 void pump()
@@ -389,6 +373,8 @@ TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
     ShowWindow(app->hwnd, SW_SHOW);
     pump();
     app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    for (DWORD start = GetTickCount(); browse_listing(app) && GetTickCount() - start < 10000; pump())
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     RECT r;
     ASSERT_TRUE(arrow_rect(app, 1, &r));
     auto move_to = [&](int x, int y) { SendMessageW(app->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); };
@@ -423,6 +409,97 @@ TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
                                     (double)(app->rc_canvas.bottom - app->rc_canvas.top) / 1200), 1e-9);
     DestroyWindow(app->hwnd);
     pump();
+    Gdiplus::GdiplusShutdown(g_gdipToken);
+}
+
+// A picture whose top rows are red and bottom rows blue, so that a thumbnail cut
+// at the top or bottom shows.
+void save_banded(const std::wstring &path)
+{
+    Image *img = image_new(90, 60);
+    for (uint32_t y = 0; y < 60; ++y)
+        for (uint32_t x = 0; x < 90; ++x) {
+            uint8_t *p = img->data + y * img->stride + x * 4;
+            uint32_t bgra = y < 8 ? 0xFFE02020 : y >= 52 ? 0xFF2020E0 : 0xFF20A020;
+            memcpy(p, &bgra, 4);
+        }
+    WCHAR err[300];
+    ASSERT_TRUE(codec_save(img, path.c_str(), 90, nullptr, err, 300)) << err;
+    image_free(img);
+}
+
+struct Bands {
+    int red_top = -1, blue_bottom = -1;  // first red row, last blue row
+};
+
+// The rows of slot [l, r) that show the thumbnail's red and blue bands, read back from the window.
+Bands slot_bands(HWND hwnd, int l, int r, int top, int bottom)
+{
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    Dib shot;
+    EXPECT_TRUE(dib_create(&shot, rc.right, rc.bottom));
+    HDC wdc = GetDC(hwnd);
+    BitBlt(shot.dc, 0, 0, rc.right, rc.bottom, wdc, 0, 0, SRCCOPY);
+    ReleaseDC(hwnd, wdc);
+    Bands b;
+    for (int y = top; y < bottom; ++y)
+        for (int x = l; x < r; ++x) {
+            uint32_t c = shot.at(x, y);
+            int R = c >> 16 & 255, G = c >> 8 & 255, B = c & 255;
+            if (R > 180 && G < 90 && B < 90 && b.red_top < 0) b.red_top = y;
+            if (B > 180 && R < 90 && G < 90) b.blue_bottom = y;
+        }
+    dib_free(&shot);
+    return b;
+}
+
+TEST(ChromeWindow, WholeThumbnailsInsideTheBottomStripAt96And144Dpi)
+{
+    App *app = &g_app;
+    Gdiplus::GdiplusStartupInput input;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+    std::wstring dir = temp_dir_create(L"strip");
+    for (int i = 0; i < 4; ++i) save_banded(dir + L"\\b" + std::to_wstring(i) + L".png");
+    app_init_record(app, GetModuleHandleW(nullptr));
+    ASSERT_TRUE(app_register_class(app->instance));
+    ASSERT_NE(app_create_main_window(app), nullptr);
+    ShowWindow(app->hwnd, SW_SHOW);
+    pump();
+    app_load(app, (dir + L"\\b1.png").c_str());
+    for (int dpi : {96, 144}) {
+        if (dpi == 144) {
+            // Thumbnails made again after the first paint at the new size, as at start.
+            pic_cache_clear(&browse_work(app)->thumb_cache);
+            // On the screen as a whole: parts past its edge are never painted.
+            RECT suggested = {0, 0, 1500, 960};
+            SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+        }
+        UpdateWindow(app->hwnd);
+        // Every thumbnail arrives from the worker and repaints what the strip invalidates, no more.
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < 10000 &&
+               (browse_listing(app) || app->queue.count < 4 || !browse_thumb(app, 0) || !browse_thumb(app, 3))) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            pump();
+        }
+        pump();
+        ASSERT_NE(browse_thumb(app, 3), nullptr) << dpi;
+        const RECT &strip = app->rc_strip;
+        EXPECT_GE(strip.top, app->rc_bottom.top) << dpi;
+        EXPECT_LE(strip.bottom, app->client_h) << dpi;
+        int xs[kStripMax], first;
+        ASSERT_EQ(strip_geom(app, xs, &first), 4) << dpi;
+        for (int k = 0; k < 4; ++k) {
+            Bands b = slot_bands(app->hwnd, xs[k], xs[k] + ui_scale(app, 62), app->rc_bottom.top, app->client_h);
+            EXPECT_GT(b.red_top, strip.top) << dpi << " slot " << k << ": top rows cut";
+            EXPECT_GT(b.blue_bottom, b.red_top + ui_scale(app, 14)) << dpi << " slot " << k << ": bottom rows cut";
+            EXPECT_LT(b.blue_bottom, strip.bottom) << dpi << " slot " << k;
+        }
+    }
+    DestroyWindow(app->hwnd);
+    pump();
+    temp_dir_remove(dir);
     Gdiplus::GdiplusShutdown(g_gdipToken);
 }
 
