@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include "files/browse.h"
 #include "files/files.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "shell/modal.h"
 #include "support/test_support.h"
 #include <gdiplus.h>

@@ -2,10 +2,10 @@
 // over a real folder of pictures.
 #include <gtest/gtest.h>
 #include "codec/codec.h"
+#include "app/commands.h"
+#include "app/nav.h"
 #include "files/browse.h"
 #include "files/files.h"
-#include "files/nav.h"
-#include "app/commands.h"
 #include "shell/modal.h"
 #include "support/test_support.h"
 #include "support/trash.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include "app/app.h"
 #include "files/listing.h"
-#include "files/queue.h"
+#include "state/queue.h"
 #include "files/watch.h"
 #include "support/test_support.h"
 #include <algorithm>

@@ -2,9 +2,9 @@
 // chrome, on an App record (no window) painted into a 32-bit DIB.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "app/nav.h"
 #include "codec/codec.h"
 #include "files/browse.h"
-#include "files/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/icons.h"

@@ -1,7 +1,7 @@
 // The popup menus of the main window: built from row tables, shown through the
 // modal seam, destroyed before the chosen command runs.
 #include "app/commands.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "shell/assoc.h"
 #include "shell/modal.h"
 #include "ui/ui.h"

@@ -3,7 +3,7 @@
 // decode-ahead worker and cache. Everything here runs on the window's thread;
 // the workers reach it through the messages below.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 #include "files/decoder.h"
 #include "files/listing.h"
 #include "files/pic_cache.h"

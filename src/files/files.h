@@ -1,6 +1,6 @@
 // The folder queue of the App record: the pictures of the opened picture's folder in natural order.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 #include "files/listing.h"
 
 int files_queue_add(App *app, const WCHAR *path);

@@ -1,7 +1,7 @@
 // Listing a folder's pictures into a queue, on the caller's thread or on a
 // worker that hands the sorted result to a window with a message.
 #pragma once
-#include "files/queue.h"
+#include "state/queue.h"
 
 // lParam: a ListingResult the receiver frees with listing_result_free.
 constexpr UINT WM_LISTING_DONE = WM_APP + 0x50;

@@ -1,7 +1,5 @@
 #include "ui/ui.h"
-#include "crop/panel.h"
 #include "ui/icons.h"
-#include "view/canvas.h"
 #include <shlwapi.h>
 #include <algorithm>
 #include <cstdarg>
@@ -69,8 +67,7 @@ void ui_init(App *app)
     app->playing = 0;
     ui_rebuild_toolbar(app);
     export_defaults(app);
-    panel_defaults(app);
-    panel_rebuild(app);
+    if (app->hooks.parts_reset) app->hooks.parts_reset(app);
     ui_set_status(app, L"%s", kStartupStatus);
 }
 
@@ -212,7 +209,7 @@ void ui_layout(App *app, int width, int height)
     // The slots: the bottom strip's height less a small inset above and below, never over the canvas.
     int inset = std::min(ui_scale(app, kThumbInset), S / 2);
     app->rc_strip = {p, app->rc_bottom.top + inset, std::max(strip_right, p), app->rc_bottom.bottom - inset};
-    panel_layout(app);
+    if (app->hooks.parts_layout) app->hooks.parts_layout(app);
 }
 
 RECT ui_zoom_box(const App *app)

@@ -1,10 +1,6 @@
 #include "ui/ui.h"
-#include "shell/modal.h"
-#include "crop/panel.h"
 #include "files/browse.h"
-#include "files/nav.h"
 #include "ui/icons.h"
-#include "view/canvas.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
 #include <algorithm>
@@ -340,8 +336,7 @@ void ui_paint(App *app, HDC dc)
     RECT clip = {0, 0, app->client_w, app->client_h};
     if (GetClipBox(dc, &clip) == ERROR) clip = {0, 0, app->client_w, app->client_h};
     fill(dc, clip, kBackground);
-    canvas_paint(app, dc);
-    panel_paint(app, dc);
+    if (app->hooks.parts_paint) app->hooks.parts_paint(app, dc);
     paint_arrow(app, dc, 0);
     paint_arrow(app, dc, 1);
     if (app->fullscreen) {
@@ -393,7 +388,7 @@ static int tip_show(App *app, int id, const WCHAR *text)
 int ui_tip_check(App *app)
 {
     // A menu or dialog is up: a tooltip would float over it.
-    if (modal_depth() > 0) return tip_hide_changed(app);
+    if (app->hooks.modal_depth && app->hooks.modal_depth() > 0) return tip_hide_changed(app);
     int hot = app->hot_button;
     if (hot >= 1000) {
         int i = hot - 1000;

@@ -1,6 +1,6 @@
 // The growable folder queue: paths in one text block, a hash table for the
 // case-insensitive duplicate check, natural order by file name.
-#include "files/queue.h"
+#include "state/queue.h"
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
