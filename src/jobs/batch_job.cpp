@@ -367,7 +367,7 @@ void scan_tree(const WCHAR *root, BatchPath *list, int *count, BatchPath *stack,
         WCHAR folder[kPathMax], pattern[kPathMax];
         copy_text(folder, kPathMax, stack[top]);
         int d = depth[top];
-        format_text(pattern, kPathMax, ends_with_slash(folder) ? L"%s*" : L"%s\\*", folder);
+        if (!files_list_pattern(folder, pattern, kPathMax)) continue;  // a cut pattern would list another folder
         WIN32_FIND_DATAW fd;
         HANDLE find = FindFirstFileW(pattern, &fd);
         if (find == INVALID_HANDLE_VALUE) continue;
