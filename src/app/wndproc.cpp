@@ -399,6 +399,8 @@ void on_timer(App *app, WPARAM id)
 {
     if (id == kTimerHoverMenu)
         on_hover_menu(app);
+    else if (id == kTimerAhead)
+        browse_ahead_timer(app);
     else
         ui_timer(app, id);
 }

@@ -180,18 +180,37 @@ static void keep_only(PicCache *cache, const WCHAR *const *paths, int n)
     }
 }
 
+// The entries next to the one shown, the paging direction's first; how many differ from it.
+static int neighbours(const App *app, const FolderWork *w, WCHAR *next, WCHAR *prev)
+{
+    int n = app->queue.count, index = app->queue_index;
+    lstrcpynW(next, queue_path(&app->queue, ((index + w->step) % n + n) % n), kPathMax);
+    lstrcpynW(prev, queue_path(&app->queue, ((index - w->step) % n + n) % n), kPathMax);
+    return n > 2 ? 2 : 1;
+}
+
 void browse_after_show(App *app)
 {
     FolderWork *w = browse_work(app);
     if (!w || !app->hwnd || w->ahead_off || app->queue.count < 2 || app->queue_index < 0) return;
+    // What is no longer a neighbour goes now; the new work waits for the paint.
+    WCHAR next[kPathMax], prev[kPathMax];
+    const WCHAR *around[2] = {next, prev};
+    keep_only(&w->ahead_cache, around, neighbours(app, w, next, prev));
+    if (w->ahead) decoder_want(w->ahead, nullptr, 0, w->generation);
+    SetTimer(app->hwnd, kTimerAhead, USER_TIMER_MINIMUM, nullptr);
+}
+
+void browse_ahead_timer(App *app)
+{
+    KillTimer(app->hwnd, kTimerAhead);
+    FolderWork *w = app->folder;
+    if (!w || w->ahead_off || app->queue.count < 2 || app->queue_index < 0) return;
     if (!w->ahead) w->ahead = decoder_start(app->hwnd, WM_AHEAD_DONE, 0);
     if (!w->ahead) return;
-    int n = app->queue.count, index = app->queue_index;
     WCHAR next[kPathMax], prev[kPathMax];
-    lstrcpynW(next, queue_path(&app->queue, ((index + w->step) % n + n) % n), kPathMax);
-    lstrcpynW(prev, queue_path(&app->queue, ((index - w->step) % n + n) % n), kPathMax);
     const WCHAR *around[2] = {next, prev};
-    int count = n > 2 ? 2 : 1;
+    int count = neighbours(app, w, next, prev);
     keep_only(&w->ahead_cache, around, count);
     pic_cache_set_budget(&w->ahead_cache, ahead_budget(app));
     const WCHAR *want[2];

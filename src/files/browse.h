@@ -14,6 +14,7 @@ constexpr UINT WM_AHEAD_DONE = WM_APP + 0x54;  // lParam: a Decoded picture
 constexpr uint32_t kThumbSide = 96;
 constexpr size_t kThumbBudget = 6u << 20;      // about 170 thumbnails of 96 × 72
 constexpr int kThumbMargin = 6;                // thumbnails made beyond each end of the strip
+constexpr UINT_PTR kTimerAhead = 6;            // decoding ahead starts once the picture is painted
 
 struct FolderWork {
     ListingJob *listing;   // null when no listing runs
@@ -45,8 +46,10 @@ int browse_message(App *app, UINT msg, LPARAM lp);
 // The decoded picture for path if the worker made it ahead (ownership passes); waits for it when
 // it is being decoded right now. Null otherwise.
 Image *browse_take_ahead(App *app, const WCHAR *path);
-// After a picture shows: its neighbours, the paging direction first, go to the worker.
+// After a picture shows: its neighbours, the paging direction first, go to the worker once the
+// window has painted it (timer kTimerAhead, which comes after WM_PAINT).
 void browse_after_show(App *app);
+void browse_ahead_timer(App *app);
 // A picture changed or went (rotate, crop, save, delete): drops what the caches hold of it.
 void browse_forget(App *app, const WCHAR *path);
 // The thumbnail of queue entry index if it is ready (borrowed), null otherwise.
