@@ -47,7 +47,11 @@ int wmain(int argc, wchar_t **argv)
             COLORREF c = GetPixel(dc, centre.x, centre.y);
             ReleaseDC(hwnd, dc);
             if (c == kBackground && painted < 0) painted = now_ms() - t0;
-            if (painted >= 0 && c != kBackground && c != CLR_INVALID) picture = now_ms() - t0;
+            // A small picture can be in the very first paint: anything but the background, an
+            // unpainted (black) window or no answer is the picture.
+            bool shown = c != kBackground && c != CLR_INVALID && (painted >= 0 || c != 0);
+            if (shown && painted < 0) painted = now_ms() - t0;
+            if (shown) picture = now_ms() - t0;
         }
         Sleep(1);
     }
