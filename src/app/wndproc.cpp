@@ -395,12 +395,27 @@ void on_hover_menu(App *app)
         app_show_compress_menu(app);
 }
 
+// A worker's message changed the queue or brought a thumbnail.
+void on_folder_work(App *app, int changed)
+{
+    if (changed & kBrowseShownGone) nav_shown_gone(app);
+    if (changed & kBrowseQueue) {
+        if (!browse_listing(app) && !wcscmp(app->status, kListingHint)) app_browse_hint(app);
+        ui_refresh_toolbar(app);
+        InvalidateRect(app->hwnd, nullptr, FALSE);  // the position, the strip and the paging arrows
+    } else if (changed & kBrowseThumb) {
+        InvalidateRect(app->hwnd, &app->rc_strip, FALSE);
+    }
+}
+
 void on_timer(App *app, WPARAM id)
 {
     if (id == kTimerHoverMenu)
         on_hover_menu(app);
     else if (id == kTimerAhead)
         browse_ahead_timer(app);
+    else if (id == kTimerListing)
+        on_folder_work(app, browse_listing_timer(app));
     else
         ui_timer(app, id);
 }
@@ -439,19 +454,6 @@ void app_on_drop(App *app, HDROP drop)
     else
         nav_open_many(app, list, count);
     app_browse_hint(app);
-}
-
-// A worker's message changed the queue or brought a thumbnail.
-static void on_folder_work(App *app, int changed)
-{
-    if (changed & kBrowseShownGone) nav_shown_gone(app);
-    if (changed & kBrowseQueue) {
-        if (!browse_listing(app) && !wcscmp(app->status, kListingHint)) app_browse_hint(app);
-        ui_refresh_toolbar(app);
-        InvalidateRect(app->hwnd, nullptr, FALSE);  // the position, the strip and the paging arrows
-    } else if (changed & kBrowseThumb) {
-        InvalidateRect(app->hwnd, &app->rc_strip, FALSE);
-    }
 }
 
 LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)

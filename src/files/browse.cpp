@@ -27,8 +27,11 @@ FolderWork *browse_work(App *app)
     return w;
 }
 
+static void list_here(App *app);
+
 static void stop_folder_workers(FolderWork *w)
 {
+    w->list_pending = 0;
     listing_cancel(w->listing);
     w->listing = nullptr;
     watch_stop(w->watch);
@@ -48,19 +51,41 @@ void browse_open(App *app, const WCHAR *path)
     app->queue_index = -1;
     if (!listing_folder_of(path, app->queue_dir)) return;
     app->queue_index = queue_add(&app->queue, path);
-    if (w && app->hwnd) {
-        w->listing = listing_start(app->queue_dir, app->hwnd, w->generation);
-        w->watch = watch_start(app->queue_dir, app->hwnd, w->generation);
-        if (w->listing) return;
+    // The opened picture shows first: a big folder's listing would slow its decoding and paint.
+    if (w && app->hwnd && SetTimer(app->hwnd, kTimerListing, USER_TIMER_MINIMUM, nullptr)) {
+        w->list_pending = 1;
+        return;
     }
+    list_here(app);
+}
+
+// Lists the folder on this thread (no window, or no worker could start).
+static void list_here(App *app)
+{
+    WCHAR shown[kPathMax];
+    lstrcpynW(shown, queue_path(&app->queue, app->queue_index), kPathMax);
     listing_run(app->queue_dir, &app->queue, nullptr);
-    app->queue_index = queue_find(&app->queue, path);
+    app->queue_index = queue_find(&app->queue, shown);
     if (app->queue_index < 0 && app->queue.count > 0) app->queue_index = 0;
+}
+
+int browse_listing_timer(App *app)
+{
+    KillTimer(app->hwnd, kTimerListing);
+    FolderWork *w = app->folder;
+    if (!w || !w->list_pending) return kBrowseNothing;
+    w->list_pending = 0;
+    // Watched first: what changes while the listing runs is seen too.
+    w->watch = watch_start(app->queue_dir, app->hwnd, w->generation);
+    w->listing = listing_start(app->queue_dir, app->hwnd, w->generation);
+    if (w->listing) return kBrowseNothing;
+    list_here(app);
+    return kBrowseQueue;
 }
 
 int browse_listing(const App *app)
 {
-    return app->folder && app->folder->listing;
+    return app->folder && (app->folder->listing || app->folder->list_pending);
 }
 
 // The listing's sorted queue replaces what was known; entries known only here (other

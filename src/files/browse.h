@@ -15,9 +15,11 @@ constexpr uint32_t kThumbSide = 96;
 constexpr size_t kThumbBudget = 6u << 20;      // about 170 thumbnails of 96 × 72
 constexpr int kThumbMargin = 6;                // thumbnails made beyond each end of the strip
 constexpr UINT_PTR kTimerAhead = 6;            // decoding ahead starts once the picture is painted
+constexpr UINT_PTR kTimerListing = 7;          // so does listing the folder
 
 struct FolderWork {
     ListingJob *listing;   // null when no listing runs
+    int32_t list_pending;  // 1 from opening until the listing starts after the first paint
     uint32_t generation;   // of the folder being browsed; results of older ones are dropped
     FolderWatch *watch;
     Decoder *thumbs, *ahead;
@@ -36,9 +38,12 @@ enum : int {
 };
 
 FolderWork *browse_work(App *app);
-// A new queue for an opened picture: path alone at once, the folder listed on the worker when
-// the record has a window (on this thread otherwise), the folder watched.
+// A new queue for an opened picture: path alone at once, the folder listed on the worker once
+// the picture is painted (timer kTimerListing) when the record has a window, on this thread
+// otherwise; the folder watched.
 void browse_open(App *app, const WCHAR *path);
+// kBrowse… flags, as browse_message.
+int browse_listing_timer(App *app);
 // 1 while the folder is still being listed.
 int browse_listing(const App *app);
 // Handles the workers' messages; kBrowse… flags, or -1 when msg is not one of them.

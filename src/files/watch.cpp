@@ -8,6 +8,7 @@
 struct FolderWatch {
     HANDLE thread;
     HANDLE stop;
+    HANDLE armed;  // set once the first read is issued: changes from then on are seen
     HANDLE dir;
     HWND hwnd;
     uint32_t generation;
@@ -82,7 +83,9 @@ static DWORD WINAPI watch_proc(void *arg)
     }
     for (;;) {
         ResetEvent(ov.hEvent);
-        if (!ReadDirectoryChangesW(w->dir, buffer, kBufferBytes, FALSE, kFilter, nullptr, &ov, nullptr)) break;
+        BOOL issued = ReadDirectoryChangesW(w->dir, buffer, kBufferBytes, FALSE, kFilter, nullptr, &ov, nullptr);
+        SetEvent(w->armed);
+        if (!issued) break;
         HANDLE waits[2] = {w->stop, ov.hEvent};
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
             CancelIo(w->dir);
@@ -110,14 +113,18 @@ FolderWatch *watch_start(const WCHAR *folder, HWND hwnd, uint32_t generation)
     w->dir = CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     w->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (w->dir != INVALID_HANDLE_VALUE && w->stop)
+    w->armed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (w->dir != INVALID_HANDLE_VALUE && w->stop && w->armed)
         w->thread = CreateThread(nullptr, 0, watch_proc, w, 0, nullptr);
     if (!w->thread) {
         if (w->dir != INVALID_HANDLE_VALUE) CloseHandle(w->dir);
         if (w->stop) CloseHandle(w->stop);
+        if (w->armed) CloseHandle(w->armed);
         free(w);
         return nullptr;
     }
+    // The caller lists the folder next: a picture added before the first read would be missed.
+    WaitForSingleObject(w->armed, 1000);
     return w;
 }
 
@@ -129,5 +136,6 @@ void watch_stop(FolderWatch *w)
     CloseHandle(w->thread);
     CloseHandle(w->dir);
     CloseHandle(w->stop);
+    CloseHandle(w->armed);
     free(w);
 }
