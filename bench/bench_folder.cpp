@@ -38,7 +38,8 @@ double private_mb()
 {
     PROCESS_MEMORY_COUNTERS_EX pmc = {sizeof pmc};
     GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc);
-    return pmc.PrivateUsage / 1048576.0;
+    // Wine leaves PrivateUsage at 0; its page-file usage counts the same private bytes.
+    return (pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage) / 1048576.0;
 }
 
 double image_mb(const Image *img)
