@@ -1,7 +1,9 @@
-// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG to libjpeg-turbo.
+// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG to libjpeg-turbo,
+// HEIC and AVIF (by content) to libheif.
 // Every header is judged before a decoder sees the file.
 #include "codec/codec.h"
 #include "codec/codec_box.h"
+#include "codec/codec_heif.h"
 #include "codec/codec_jpeg.h"
 #include "codec/codec_probe.h"
 #include "codec/codec_webp.h"
@@ -18,7 +20,8 @@ static CO_MTA_USAGE_COOKIE volatile g_mta;  // held with g_wic
 namespace {
 
 constexpr const WCHAR *kSupportedExt[] = {L".jpg", L".jpeg", L".jpe", L".png", L".gif", L".bmp",
-                                          L".tif", L".tiff", L".ico", L".webp", L".heic", L".heif"};
+                                          L".tif", L".tiff", L".ico", L".webp", L".heic", L".heif",
+                                          L".hif", L".avif"};
 constexpr const WCHAR *kBuiltinDecoderExt[] = {L".jpg", L".jpeg", L".jpe", L".png", L".gif",
                                                L".bmp", L".tif", L".tiff", L".ico"};
 
@@ -229,9 +232,20 @@ static int file_orientation(const WCHAR *path)
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
-static void set_no_memory(WCHAR *err, int err_cap, uint32_t w, uint32_t h)
+void codec_set_no_memory(uint32_t w, uint32_t h, WCHAR *err, int err_cap)
 {
     set_err(err, err_cap, L"内存不足，无法载入这张 %u×%u 的图片。\n\n请先把它缩小一点再试。", w, h);
+}
+
+void codec_set_damaged(const WCHAR *path, WCHAR *err, int err_cap)
+{
+    set_err(err, err_cap, L"「%s」不是有效的图片，或者文件已经损坏。\n\n（错误码 0x%08X）", codec_file_part(path),
+            (unsigned)WINCODEC_ERR_BADIMAGE);
+}
+
+static void set_no_memory(WCHAR *err, int err_cap, uint32_t w, uint32_t h)
+{
+    codec_set_no_memory(w, h, err, err_cap);
 }
 
 // False (with the message) when the header alone condemns the file.
@@ -239,6 +253,10 @@ static bool header_allows(const ProbeResult &probe, const WCHAR *path, WCHAR *er
 {
     if (probe.verdict == kProbeTooLarge) {
         set_no_memory(err, err_cap, probe.width, probe.height);
+        return false;
+    }
+    if (probe.verdict == kProbeDamaged && probe.format == kProbeHeif) {
+        codec_set_damaged(path, err, err_cap);  // not the missing-decoder text its extension would get
         return false;
     }
     if (probe.verdict == kProbeDamaged) {
@@ -357,6 +375,7 @@ Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
     if (!path) return nullptr;
     ProbeResult probe = codec_probe_file(path);
     if (!header_allows(probe, path, err, err_cap)) return nullptr;
+    if (probe.format == kProbeHeif) return heif_load(path, err, err_cap);
     if (probe.format == kProbeJpeg) {
         bool handled = false;
         Image *img = load_jpeg(path, err, err_cap, &handled);
@@ -485,6 +504,10 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
     }
     ProbeResult probe = codec_probe_file(path);
     if (!header_allows(probe, path, err, err_cap)) return nullptr;
+    if (probe.format == kProbeHeif) {
+        Image *img = heif_load_thumb_item(path, t);
+        return img ? img : thumb_from_full_load(path, t, err, err_cap);
+    }
     if (probe.format == kProbeJpeg) {
         Image *img = thumb_jpeg(path, probe, t);
         return img ? img : thumb_from_full_load(path, t, err, err_cap);

@@ -12,9 +12,10 @@
 
 // Each literal ends in an explicit NUL, so the list ends in two.
 static constexpr WCHAR kMultiFilter[] =
-    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp\0所有文件\0*.*\0";
+    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp;*.heic;*.heif;*.hif;*.avif\0所有文件\0*.*\0";
 static constexpr WCHAR kSingleFilter[] =
-    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp;*.ico\0所有文件\0*.*\0";
+    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp;*.ico;*.heic;*.heif;*.hif;*.avif\0"
+    L"所有文件\0*.*\0";
 static constexpr WCHAR kSaveFilter[] =
     L"JPEG 图片 (*.jpg)\0*.jpg\0PNG 图片 (*.png)\0*.png\0WebP 图片 (*.webp)\0*.webp\0"
     L"BMP 图片 (*.bmp)\0*.bmp\0TIFF 图片 (*.tif)\0*.tif\0";
