@@ -39,10 +39,10 @@ TEST(CliInfo, ReportsUprightSizeAndTransparency)
 TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
 {
     NEEDS_TESTDATA();
-    CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"camera/iphone13.HEIC")));
+    CliRun r = run_cli(L"info " + in_quotes(testdata_path(L"fuzz-findings")));
     EXPECT_EQ(r.code, 1u);
     EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(r.err.rfind("打不开「iphone13.HEIC」。", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("无法读取「fuzz-findings」。", 0), 0u) << r.err;
 }
 
 TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
