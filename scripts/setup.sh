@@ -76,8 +76,9 @@ fetch_source() {   # package, folder glob
 
 build_cmake_lib() {  # source dir, build dir, extra args...
   local s=$1 b=$2; shift 2
+  # Some projects report their options on stderr: shown only when configuring fails.
   cmake -S "$s" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >/dev/null
+        -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >"$b.log" 2>&1 || { cat "$b.log"; return 1; }
   cmake --build "$b" >/dev/null
   cmake --install "$b" >/dev/null
 }
@@ -151,7 +152,7 @@ if [ ! -f "$prefix/lib/libheif.a" ]; then
   echo "setup: building libheif for MinGW"
   d=$(fetch_source libheif)
   PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" build_cmake_lib "$d" "$deps/build-heif" -DBUILD_SHARED_LIBS=OFF \
-    -DENABLE_PLUGIN_LOADING=OFF -DWITH_EXAMPLES=OFF -DBUILD_TESTING=OFF -DWITH_GDK_PIXBUF=OFF \
+    -DENABLE_PLUGIN_LOADING=OFF -DWITH_EXAMPLES=OFF \
     -DWITH_X265=OFF -DWITH_AOM_ENCODER=OFF -DWITH_AOM_DECODER=OFF -DWITH_SvtEnc=OFF -DWITH_RAV1E=OFF \
     -DLIBDE265_INCLUDE_DIR="$prefix/include" -DLIBDE265_LIBRARY="$prefix/lib/libde265.a" \
     -DDAV1D_INCLUDE_DIR="$prefix/include" -DDAV1D_LIBRARY="$prefix/lib/libdav1d.a"

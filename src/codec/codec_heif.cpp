@@ -78,14 +78,17 @@ bool open_primary(const FileBytes &file, Context *c)
     return e.code == heif_error_Ok && c->primary;
 }
 
-// Interleaved RGBA from libheif into our BGRA rows, 10 and 12 bits brought to 8 by libheif.
+// Interleaved RGB(A) from libheif into our BGRA rows, 10 and 12 bits brought to 8 by libheif.
+// An opaque picture comes as RGB: a quarter less for libheif to write into fresh memory.
 Image *decode_handle(heif_image_handle *handle, heif_error *e)
 {
     OptionsRef options;
     if (!options.o) return nullptr;
     options.o->convert_hdr_to_8bit = 1;
+    bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     PictureRef pic;
-    *e = heif_decode_image(handle, &pic.img, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options.o);
+    *e = heif_decode_image(handle, &pic.img, heif_colorspace_RGB,
+                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.o);
     if (e->code != heif_error_Ok || !pic.img) return nullptr;
     int w = heif_image_get_width(pic.img, heif_channel_interleaved);
     int h = heif_image_get_height(pic.img, heif_channel_interleaved);
@@ -100,18 +103,19 @@ Image *decode_handle(heif_image_handle *handle, heif_error *e)
         e->code = heif_error_Memory_allocation_error;
         return nullptr;
     }
+    int step = alpha ? 4 : 3;
     for (int y = 0; y < h; ++y) {
         const uint8_t *s = src + (size_t)y * stride;
         uint8_t *d = img->data + (size_t)y * img->stride;
-        for (int x = 0; x < w; ++x, s += 4, d += 4) {
+        for (int x = 0; x < w; ++x, s += step, d += 4) {
             d[0] = s[2];
             d[1] = s[1];
             d[2] = s[0];
-            d[3] = s[3];
+            d[3] = alpha ? s[3] : 255;
         }
     }
     img->has_alpha = 0;
-    if (heif_image_handle_has_alpha_channel(handle)) image_detect_alpha(img);
+    if (alpha) image_detect_alpha(img);
     return img;
 }
 

@@ -11,6 +11,8 @@ namespace {
 constexpr uint32_t kMaxFtypBytes = 4096;
 constexpr size_t kMaxProperties = 20000;  // as libheif's own limit on children of a box
 constexpr int kMaxTopBoxes = 100000;
+// A 100 M-pixel grid of the smallest sensible tiles (64 x 64) has about 25,000 of them.
+constexpr size_t kMaxTiles = 1 << 16;
 constexpr const char *kBrands[] = {"heic", "heix", "hevc", "mif1", "msf1", "avif", "avis"};
 
 struct Box {
@@ -148,8 +150,13 @@ void read_iref(const Box &b, Meta *m)
         }
         if (!is(ref, "dimg") || !m->has_primary || from != m->primary) continue;
         const uint8_t *to = ref.body + id_bytes + 2;
-        for (uint32_t i = 0; i < count; ++i, to += id_bytes)
+        for (uint32_t i = 0; i < count; ++i, to += id_bytes) {
+            if (m->tiles.size() >= kMaxTiles) {
+                m->damaged = true;
+                return;
+            }
             m->tiles.push_back(id_bytes == 2 ? be16(to) : be32(to));
+        }
     }
     if (c.broken) m->damaged = true;
 }

@@ -114,4 +114,5 @@ def main():
     open(dst, "wb").write(data)
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -7,7 +7,8 @@ out=$1
 testdata=${VELDMOOR_TESTDATA:-${2:-}}
 here=$(cd "$(dirname "$0")" && pwd)
 stamp=$out/.made
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/add_transform.py" ]; then exit 0; fi
+if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/add_transform.py" ] &&
+   [ "$stamp" -nt "$here/make_grid.py" ]; then exit 0; fi
 for tool in heif-enc heif-convert convert python3; do
   command -v $tool >/dev/null || { echo "missing $tool (scripts/setup.sh installs it)"; exit 1; }
 done
@@ -35,6 +36,12 @@ heif-enc -A -q 90 -o alpha.avif alpha.png
 python3 "$here/add_transform.py" h8.heic rot.heic 1
 python3 "$here/add_transform.py" h8.heic rotmir.heic 3 1
 python3 "$here/add_transform.py" a8.avif rot.avif 1
+# A grid of 2 x 2 tiles of 256 x 192, cropped to 500 x 380 as the grid item says.
+convert -size 512x384 -seed 11 plasma:fractal -blur 0x1 PNG24:big.png
+for r in 0 1; do for c in 0 1; do convert big.png -crop 256x192+$((c * 256))+$((r * 192)) +repage PNG24:tile$r$c.png; done; done
+heif-enc -q 90 -o tiles.heic tile00.png tile01.png tile10.png tile11.png
+python3 "$here/make_grid.py" tiles.heic grid.heic 2 2 500 380
+rm tiles.heic
 
 # A camera photo, smaller, with its EXIF block; the HEIC gets a thumbnail item.
 if [ -n "$testdata" ] && [ -f "$testdata/camera/iphone6.jpg" ]; then
