@@ -5,10 +5,13 @@
 #include "codec/jpeg_gather.h"
 #include "compress/compress.h"
 #include "image/resize.h"
+#include "image/resize_internal.h"
+#include "image/worker.h"
 #include "support/test_support.h"
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -470,4 +473,96 @@ TEST_F(Compress, TheEarlyStopBoundIsBelowTheRealSizeAndClose)
         codec_trials_end(trials);
         image_free(img);
     }
+}
+
+// Helper threads of a compression run, of the JPEG trial preparation and of a
+// resize: started from a background thread they stay in the background, and when
+// the system gives no thread the caller does the work itself with the same bytes.
+struct HelperCase {
+    const char *name;
+    std::vector<uint8_t> (*work)(const Image *img);
+};
+
+std::vector<uint8_t> bytes_of(const Blob &b)
+{
+    return std::vector<uint8_t>(b.data, b.data + b.size);
+}
+
+const HelperCase kHelperCases[] = {
+    {"compression", [](const Image *img) {
+         CompressParams params = {1, 0, 64, 30, 95};
+         CompressResult result = {};
+         Blob blob = {};
+         WCHAR err[kCap];
+         EXPECT_TRUE(compress_run(img, L".tif", &params, nullptr, &result, &blob, err, kCap)) << err;
+         std::vector<uint8_t> out = bytes_of(blob);
+         blob_free(&blob);
+         return out;
+     }},
+    {"jpeg trials", [](const Image *img) {
+         CodecTrials *trials = codec_trials_begin(img, L".jpg", nullptr);
+         Blob blob = {};
+         WCHAR err[kCap];
+         EXPECT_TRUE(codec_trials_encode(trials, 80, &blob, err, kCap)) << err;
+         codec_trials_end(trials);
+         std::vector<uint8_t> out = bytes_of(blob);
+         blob_free(&blob);
+         return out;
+     }},
+    {"resize", [](const Image *img) {
+         image_resize_set_threads(2);
+         Image *small = image_resize(img, 700, 600, kFilterLanczos3);
+         image_resize_set_threads(0);
+         std::vector<uint8_t> out(small->data, small->data + (size_t)small->stride * small->height);
+         image_free(small);
+         return out;
+     }},
+};
+
+std::vector<int> g_helper_priorities;
+std::mutex g_helper_lock;
+
+// Runs work on a thread of the given priority, noting each helper's priority as it starts.
+std::vector<uint8_t> run_at_priority(const HelperCase &c, const Image *img, int priority)
+{
+    struct Ctx {
+        const HelperCase *c;
+        const Image *img;
+        int priority;
+        std::vector<uint8_t> out;
+    } ctx = {&c, img, priority, {}};
+    g_helper_priorities.clear();
+    worker_set_start_hook([] {
+        std::lock_guard<std::mutex> hold(g_helper_lock);
+        g_helper_priorities.push_back(GetThreadPriority(GetCurrentThread()));
+    });
+    HANDLE t = CreateThread(nullptr, 0, [](void *p) -> DWORD {
+        Ctx *ctx = (Ctx *)p;
+        SetThreadPriority(GetCurrentThread(), ctx->priority);
+        ctx->out = ctx->c->work(ctx->img);
+        return 0;
+    }, &ctx, 0, nullptr);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    worker_set_start_hook(nullptr);
+    return ctx.out;
+}
+
+TEST(CompressHelpers, StartAtTheCallersPriorityAndFallBackToOneThread)
+{
+    Image *img = blocky(1200, 1000);
+    for (const HelperCase &c : kHelperCases) {
+        std::vector<uint8_t> helped = run_at_priority(c, img, THREAD_PRIORITY_LOWEST);
+        EXPECT_FALSE(g_helper_priorities.empty()) << c.name;
+        for (int p : g_helper_priorities) EXPECT_EQ(p, THREAD_PRIORITY_LOWEST) << c.name;
+
+        worker_refuse_starts(true);
+        std::vector<uint8_t> alone = run_at_priority(c, img, THREAD_PRIORITY_NORMAL);
+        worker_refuse_starts(false);
+        EXPECT_TRUE(g_helper_priorities.empty()) << c.name;
+        EXPECT_FALSE(alone.empty()) << c.name;
+        EXPECT_TRUE(alone == helped) << c.name;
+    }
+    codec_shutdown();
+    image_free(img);
 }

@@ -3,6 +3,7 @@
 #include "compress/compress.h"
 #include "codec/codec_trials.h"
 #include "image/resize.h"
+#include "image/worker.h"
 #include <shlwapi.h>
 #include <cmath>
 #include <condition_variable>
@@ -94,17 +95,18 @@ void helper_loop(Helper *h)
     }
 }
 
+void helper_main(void *h)
+{
+    helper_loop((Helper *)h);
+}
+
 // False when no thread can be had: the caller encodes the trial itself.
 bool helper_start_job(Helper *h, const Run *run, Trial *t, int quality, int32_t limit)
 {
     if (h->failed) return false;
-    if (!h->thread.joinable()) {
-        std::thread started(helper_loop, h);
-        if (!started.joinable()) {
-            h->failed = true;
-            return false;
-        }
-        h->thread = std::move(started);
+    if (!h->thread.joinable() && !worker_start(&h->thread, helper_main, h)) {
+        h->failed = true;
+        return false;
     }
     std::lock_guard<std::mutex> hold(h->lock);
     h->run = run;
