@@ -226,6 +226,25 @@ TEST_F(BatchEngine, FailuresAndMissedTargetsAreCountedAsWhatTheyAre)
     EXPECT_TRUE(output_of(job.get(), 2).empty());
 }
 
+TEST_F(BatchEngine, CompressionKeepsASourceThatAlreadyFitsUnlessCropped)
+{
+    Image *img = make_gradient(300, 200, false);
+    WCHAR err[300];
+    std::wstring src = dir + L"\\fits.jpg";
+    ASSERT_TRUE(codec_save(img, src.c_str(), 97, nullptr, err, 300)) << err;
+    image_free(img);
+    JobPtr job = new_job(out, {src});
+    job->compress_on = 1;
+    job->target_kb = 500;
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    EXPECT_TRUE(read_file_bytes(output_of(job.get(), 0)) == read_file_bytes(src));
+    job->crop_on = 1;
+    job->crop_mode = 1;
+    job->ratio_index = 0;
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    EXPECT_EQ(facts(output_of(job.get(), 0)).w, 200u);
+}
+
 // Every message the threads post, in order.
 struct Recorder {
     std::vector<std::array<LONG_PTR, 3>> msgs;

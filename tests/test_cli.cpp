@@ -147,12 +147,12 @@ TEST(CliEngine, CompressStaysUnderTheLimitAndSaysHow)
     size_t bytes = read_file_bytes(out).size();
     EXPECT_LE(bytes, 600u * 1024);
     EXPECT_EQ(r.out.rfind("bytes=" + std::to_string(bytes) + " size=", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find(" downscaled=0 target_missed=0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" downscaled=0 target_missed=0 kept=0\n"), std::string::npos) << r.out;
 
     r = run_cli(L"compress " + in_quotes(testdata_path(L"camera/nikon_e950.jpg")) + L" " + in_quotes(dir + L"\\x.png") +
                 L" --kb 10 --no-shrink");
     ASSERT_EQ(r.code, 0u) << r.err;
-    EXPECT_NE(r.out.find("size=800x600 quality=30 downscaled=0 target_missed=1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("size=800x600 quality=30 downscaled=0 target_missed=1 kept=0\n"), std::string::npos) << r.out;
     temp_dir_remove(dir);
 }
 

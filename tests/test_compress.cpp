@@ -566,3 +566,45 @@ TEST(CompressHelpers, StartAtTheCallersPriorityAndFallBackToOneThread)
     codec_shutdown();
     image_free(img);
 }
+
+// The source file is kept as it is only when it already answers: the target's
+// format, the picture's size (either way round) and within the limit.
+TEST_F(Compress, AFileThatAlreadyFitsIsKeptAsItIs)
+{
+    std::wstring dir = temp_dir_create(L"keep"), jpg = dir + L"\\a.jpg";
+    Image *img = make_gradient(320, 240, false);
+    ASSERT_TRUE(codec_save(img, jpg.c_str(), 97, nullptr, err_, kCap)) << err_;  // above any trial
+    std::vector<uint8_t> file = read_file_bytes(jpg);
+    Image *turned = image_new(240, 320), *smaller = image_new(160, 120);
+    struct Case {
+        const char *what;
+        const Image *picture;
+        const WCHAR *ext;
+        int kb;
+        const WCHAR *keep;
+        bool kept;
+    } cases[] = {
+        {"fits", img, L".jpg", 500, jpg.c_str(), true},
+        {"other spelling", img, L".JPEG", 500, jpg.c_str(), true},
+        {"turned by orientation", turned, L".jpg", 500, jpg.c_str(), true},
+        {"too big", img, L".jpg", (int)file.size() / 1024 - 1, jpg.c_str(), false},
+        {"other format", img, L".webp", 500, jpg.c_str(), false},
+        {"other size", smaller, L".jpg", 500, jpg.c_str(), false},
+        {"changed picture", img, L".jpg", 500, nullptr, false},
+        {"no limit", img, L".jpg", 0, jpg.c_str(), false},
+    };
+    for (const Case &c : cases) {
+        CompressParams params = {c.kb, 1, 64, 30, 95, c.keep};
+        ASSERT_TRUE(compress_run(c.picture, c.ext, &params, nullptr, &result_, &blob_, err_, kCap)) << c.what;
+        bool same = blob_.size == (int32_t)file.size() && !memcmp(blob_.data, file.data(), file.size());
+        EXPECT_EQ(same, c.kept) << c.what;
+        EXPECT_EQ(result_.kept_source, c.kept ? 1 : 0) << c.what;
+        EXPECT_EQ(result_.bytes, blob_.size) << c.what;
+        EXPECT_EQ(result_.quality == 0, c.kept) << c.what;
+        EXPECT_TRUE(c.kb <= 0 || result_.bytes <= c.kb * 1024) << c.what;
+    }
+    image_free(img);
+    image_free(turned);
+    image_free(smaller);
+    temp_dir_remove(dir);
+}

@@ -180,7 +180,7 @@ static int cmd_compress(const CliArgs &a)
     if (!img) return fail(err);
     int min_side = int_option(a, L"--min-side", 64);
     CompressParams params = {_wtoi(kb), flag(a, L"--no-shrink") ? 0u : 1u, (uint32_t)(min_side > 0 ? min_side : 0),
-                             30, 95};
+                             30, 95, a.argv[2]};
     const WCHAR *ext = codec_file_ext(a.argv[3]);
     CompressResult result = {};
     Blob blob = {};
@@ -194,8 +194,8 @@ static int cmd_compress(const CliArgs &a)
     ok = codec_write_blob(a.argv[3], &blob, err, kErrCap);
     blob_free(&blob);
     if (!ok) return fail(err);
-    out(L"bytes=%d size=%ux%u quality=%u downscaled=%d target_missed=%d", result.bytes, result.width, result.height,
-        result.quality, result.downscaled, result.target_missed);
+    out(L"bytes=%d size=%ux%u quality=%u downscaled=%d target_missed=%d kept=%d", result.bytes, result.width,
+        result.height, result.quality, result.downscaled, result.target_missed, result.kept_source);
     if (flag(a, L"--time")) out(L" ms=%.1f", (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart);
     out(L"\n");
     return 0;

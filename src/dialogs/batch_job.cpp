@@ -224,7 +224,8 @@ void prepare(const BatchJob *job, int index, Prepared *p)
     format_text(dot_ext, 8, L".%s", p->ext);
     int ok;
     if (job->compress_on) {
-        CompressParams params = {job->target_kb, job->auto_downscale ? 1u : 0u, 64, 30, 95};
+        const WCHAR *keep = job->crop_on ? nullptr : src;  // a cropped picture is not the file's
+        CompressParams params = {job->target_kb, job->auto_downscale ? 1u : 0u, 64, 30, 95, keep};
         CompressResult result = {};
         ok = compress_run(img, dot_ext, &params, src, &result, &p->blob, err, kErrCap);
         p->outcome = !ok ? kBatchFailed : result.target_missed ? kBatchOverTarget : kBatchWritten;

@@ -84,6 +84,7 @@ static EstimateJob *job_new(ExportState *s)
     job->quality = s->req_quality;
     job->auto_shrink = s->req_auto_shrink;
     job->seq = s->seq;
+    if (app_picture_unedited(s->app)) lstrcpynW(job->keep_path, s->app->file_path, kPathMax);
     job->width = img->width;
     job->height = img->height;
     job->stride = img->stride;
@@ -145,7 +146,7 @@ DWORD WINAPI ex_worker(void *param)
     job->ok = 0;
     if (token && InterlockedCompareExchange(&token->cancel, 0, 0) == 0)
         job->ok = g_estimate_fn(job->mode, &picture, (int32_t)job->target_kb, job->format, job->quality,
-                                job->auto_shrink, job->src_path, &job->out_bytes, &job->out_width,
+                                job->auto_shrink, job->src_path, job->keep_path, &job->out_bytes, &job->out_width,
                                 &job->out_height, &job->out_quality) ? 1 : 0;
     BOOL posted = FALSE;
     if (token) {
