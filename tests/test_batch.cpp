@@ -301,6 +301,69 @@ Recorder run_worker(BatchJob *job, const std::function<void()> &during = nullptr
     return rec;
 }
 
+// The temporary files in the output folder at the moment a save renames its own.
+std::wstring g_watched;
+std::vector<std::wstring> g_temps_seen;
+void note_temps(const WCHAR *)
+{
+    for (const std::wstring &name : tmp_files(g_watched)) g_temps_seen.push_back(name);
+}
+
+void leave_file(const std::wstring &path, int minutes_old)
+{
+    write_file_bytes(path, "half", 4);
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= (ULONGLONG)minutes_old * 60 * 10000000;
+    FILETIME then = {t.LowPart, t.HighPart};
+    SetFileTime(f, nullptr, nullptr, &then);
+    CloseHandle(f);
+}
+
+// A save killed before its rename leaves its temporary file behind. The next batch run
+// or single save into that folder removes ours once they are over an hour old, and
+// never a younger one or anybody else's.
+TEST_F(BatchEngine, TemporaryFilesLeftByKilledSavesAreClearedAfterAnHour)
+{
+    std::wstring src = save_png(dir + L"\\a.png", 16, 12);
+    JobPtr job = new_job(out, {src});
+    job->name_checked = note_temps;
+    g_watched = out;
+    g_temps_seen.clear();
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    ASSERT_EQ(g_temps_seen.size(), 2u);
+    ASSERT_NE(g_temps_seen[0], g_temps_seen[1]);
+
+    struct Left {
+        std::wstring name;
+        int minutes_old;
+        bool cleared;
+    } left[] = {{g_temps_seen[0], 90, true}, {g_temps_seen[1], 30, false}, {L"vdm1A2B.tmp", 90, false},
+                {L"notes.tmp", 600, false}};
+    std::function<void(const std::wstring &)> writers[] = {
+        [&](const std::wstring &folder) {
+            JobPtr run = new_job(folder, {src});
+            run_worker(run.get());
+            EXPECT_FALSE(output_of(run.get(), 0).empty());
+        },
+        [&](const std::wstring &folder) {
+            Blob blob = {(uint8_t *)"saved", 5};
+            WCHAR err[300];
+            EXPECT_TRUE(codec_write_blob((folder + L"\\x.jpg").c_str(), &blob, err, 300)) << err;
+        },
+    };
+    for (auto &write : writers) {
+        std::wstring folder = out + L"\\w" + std::to_wstring(&write - writers);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const Left &l : left) leave_file(folder + L"\\" + l.name, l.minutes_old);
+        write(folder);
+        for (const Left &l : left) EXPECT_EQ(file_exists(folder + L"\\" + l.name), !l.cleared) << l.name.size();
+    }
+}
+
 TEST_F(BatchEngine, PoolKeepsTheNamesMessagesAndCancelRuleOfOneWorker)
 {
     std::vector<std::wstring> files;

@@ -6,6 +6,7 @@
 #include "codec/codec_probe.h"
 #include "codec/codec_webp.h"
 #include "codec/exif.h"
+#include "codec/temp_file.h"
 #include "image/resize.h"
 #include <cstdarg>
 #include <cstdlib>
@@ -754,9 +755,11 @@ HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size)
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     // The temporary file sits beside the target so the final rename stays on one volume.
+    codec_temp_sweep(folder);
     WCHAR temp[MAX_PATH];
-    if (!GetTempFileNameW(folder, L"vdm", 0, temp)) return last_error_code();
-    HRESULT hr = write_temp_file(temp, bytes, size);
+    HRESULT hr = codec_temp_create(folder, temp, MAX_PATH);
+    if (FAILED(hr)) return hr;
+    hr = write_temp_file(temp, bytes, size);
     if (SUCCEEDED(hr) && !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         hr = last_error_code();
     if (FAILED(hr)) DeleteFileW(temp);
