@@ -45,6 +45,62 @@ TEST(CliInfo, FailureGivesTheMessageOnStderrAndExitOne)
     EXPECT_EQ(r.err.rfind("打不开「iphone13.HEIC」。", 0), 0u) << r.err;
 }
 
+// What veldmoor-cli ARGS leaves on a console of this process's own, as its text.
+std::wstring run_cli_on_console(const std::wstring &args)
+{
+    FreeConsole();
+    if (!AllocConsole()) return L"(no console)";
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE con = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, nullptr);
+    WCHAR exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    PathRemoveFileSpecW(exe);
+    PathRemoveFileSpecW(exe);
+    PathAppendW(exe, L"veldmoor-cli.exe");
+    STARTUPINFOW si = {sizeof si};
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = con;
+    std::wstring line = in_quotes(exe) + L" " + args;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(exe, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, 60000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    GetConsoleScreenBufferInfo(con, &info);
+    std::wstring text((size_t)info.dwSize.X * (info.dwCursorPosition.Y + 1), L' ');
+    DWORD got = 0;
+    ReadConsoleOutputCharacterW(con, &text[0], (DWORD)text.size(), COORD{0, 0}, &got);
+    text.resize(got);
+    CloseHandle(con);
+    FreeConsole();
+    return text;
+}
+
+// Chinese reaches a console as text (UTF-16) and a file or pipe as UTF-8, on
+// standard output (a listed name) and on standard error (a message) alike.
+TEST(CliOutput, ChineseReachesAConsoleAndARedirectIntact)
+{
+    std::wstring dir = temp_dir_create(L"cliconsole"), picture = dir + L"\\照片一.png";
+    Image *img = make_gradient(8, 8, false);
+    ASSERT_TRUE(codec_save(img, picture.c_str(), 90, nullptr, nullptr, 0));
+    image_free(img);
+    // Redirected first: once this process has had a console of its own, Wine gives
+    // its children one too.
+    CliRun piped = run_cli(L"queue " + in_quotes(picture));
+    EXPECT_NE(piped.out.find("照片一.png"), std::string::npos) << piped.out;
+    piped = run_cli(L"info " + in_quotes(dir + L"\\缺少.jpg"));
+    EXPECT_EQ(piped.err.find("找不到文件「缺少.jpg」"), 0u) << piped.err;
+
+    std::wstring listed = run_cli_on_console(L"queue " + in_quotes(picture));
+    std::wstring refused = run_cli_on_console(L"info " + in_quotes(dir + L"\\缺少.jpg"));
+    EXPECT_NE(listed.find(L"照片一.png"), std::wstring::npos) << listed.size();
+    EXPECT_NE(refused.find(L"找不到文件「缺少.jpg」"), std::wstring::npos) << refused.size();
+    temp_dir_remove(dir);
+}
+
 TEST(CliConvert, WritesTheTargetFormatAndPrintsItsSize)
 {
     NEEDS_TESTDATA();
