@@ -478,91 +478,52 @@ TEST_F(Compress, TheEarlyStopBoundIsBelowTheRealSizeAndClose)
 // Helper threads of a compression run, of the JPEG trial preparation and of a
 // resize: started from a background thread they stay in the background, and when
 // the system gives no thread the caller does the work itself with the same bytes.
-struct HelperCase {
-    const char *name;
-    std::vector<uint8_t> (*work)(const Image *img);
-};
-
-std::vector<uint8_t> bytes_of(const Blob &b)
+std::vector<uint8_t> helped_work(const Image *img)
 {
-    return std::vector<uint8_t>(b.data, b.data + b.size);
+    CompressParams params = {1, 0, 64, 30, 95};
+    CompressResult result = {};
+    Blob tif = {}, jpg = {};
+    CodecTrials *trials = codec_trials_begin(img, L".jpg", nullptr);
+    EXPECT_TRUE(compress_run(img, L".tif", &params, nullptr, &result, &tif, nullptr, 0));
+    EXPECT_TRUE(codec_trials_encode(trials, 80, &jpg, nullptr, 0));
+    codec_trials_end(trials);
+    image_resize_set_threads(2);
+    Image *small = image_resize(img, 700, 600, kFilterLanczos3);
+    image_resize_set_threads(0);
+    std::vector<uint8_t> out(tif.data, tif.data + tif.size);
+    out.insert(out.end(), jpg.data, jpg.data + jpg.size);
+    out.insert(out.end(), small->data, small->data + (size_t)small->stride * small->height);
+    blob_free(&tif);
+    blob_free(&jpg);
+    image_free(small);
+    return out;
 }
 
-const HelperCase kHelperCases[] = {
-    {"compression", [](const Image *img) {
-         CompressParams params = {1, 0, 64, 30, 95};
-         CompressResult result = {};
-         Blob blob = {};
-         WCHAR err[kCap];
-         EXPECT_TRUE(compress_run(img, L".tif", &params, nullptr, &result, &blob, err, kCap)) << err;
-         std::vector<uint8_t> out = bytes_of(blob);
-         blob_free(&blob);
-         return out;
-     }},
-    {"jpeg trials", [](const Image *img) {
-         CodecTrials *trials = codec_trials_begin(img, L".jpg", nullptr);
-         Blob blob = {};
-         WCHAR err[kCap];
-         EXPECT_TRUE(codec_trials_encode(trials, 80, &blob, err, kCap)) << err;
-         codec_trials_end(trials);
-         std::vector<uint8_t> out = bytes_of(blob);
-         blob_free(&blob);
-         return out;
-     }},
-    {"resize", [](const Image *img) {
-         image_resize_set_threads(2);
-         Image *small = image_resize(img, 700, 600, kFilterLanczos3);
-         image_resize_set_threads(0);
-         std::vector<uint8_t> out(small->data, small->data + (size_t)small->stride * small->height);
-         image_free(small);
-         return out;
-     }},
-};
-
-std::vector<int> g_helper_priorities;
+std::vector<int> g_helper_priorities;  // each helper's, as it starts
 std::mutex g_helper_lock;
 
-// Runs work on a thread of the given priority, noting each helper's priority as it starts.
-std::vector<uint8_t> run_at_priority(const HelperCase &c, const Image *img, int priority)
+TEST(CompressHelpers, StartAtTheCallersPriorityAndFallBackToOneThread)
 {
-    struct Ctx {
-        const HelperCase *c;
-        const Image *img;
-        int priority;
-        std::vector<uint8_t> out;
-    } ctx = {&c, img, priority, {}};
-    g_helper_priorities.clear();
+    static Image *img = blocky(1200, 1000);
+    static std::vector<uint8_t> out[2];
     worker_set_start_hook([] {
         std::lock_guard<std::mutex> hold(g_helper_lock);
         g_helper_priorities.push_back(GetThreadPriority(GetCurrentThread()));
     });
-    HANDLE t = CreateThread(nullptr, 0, [](void *p) -> DWORD {
-        Ctx *ctx = (Ctx *)p;
-        SetThreadPriority(GetCurrentThread(), ctx->priority);
-        ctx->out = ctx->c->work(ctx->img);
-        return 0;
-    }, &ctx, 0, nullptr);
-    WaitForSingleObject(t, INFINITE);
-    CloseHandle(t);
-    worker_set_start_hook(nullptr);
-    return ctx.out;
-}
-
-TEST(CompressHelpers, StartAtTheCallersPriorityAndFallBackToOneThread)
-{
-    Image *img = blocky(1200, 1000);
-    for (const HelperCase &c : kHelperCases) {
-        std::vector<uint8_t> helped = run_at_priority(c, img, THREAD_PRIORITY_LOWEST);
-        EXPECT_FALSE(g_helper_priorities.empty()) << c.name;
-        for (int p : g_helper_priorities) EXPECT_EQ(p, THREAD_PRIORITY_LOWEST) << c.name;
-
-        worker_refuse_starts(true);
-        std::vector<uint8_t> alone = run_at_priority(c, img, THREAD_PRIORITY_NORMAL);
-        worker_refuse_starts(false);
-        EXPECT_TRUE(g_helper_priorities.empty()) << c.name;
-        EXPECT_FALSE(alone.empty()) << c.name;
-        EXPECT_TRUE(alone == helped) << c.name;
+    for (int refused = 0; refused < 2; ++refused) {
+        worker_refuse_starts(refused);
+        HANDLE t = CreateThread(nullptr, 0, [](void *refused) -> DWORD {
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+            out[refused != nullptr] = helped_work(img);
+            return 0;
+        }, (void *)(intptr_t)refused, 0, nullptr);
+        WaitForSingleObject(t, INFINITE);
+        CloseHandle(t);
     }
+    worker_refuse_starts(false);
+    worker_set_start_hook(nullptr);
+    EXPECT_EQ(g_helper_priorities, std::vector<int>(3, THREAD_PRIORITY_LOWEST));  // none when refused
+    EXPECT_TRUE(!out[0].empty() && out[0] == out[1]);
     codec_shutdown();
     image_free(img);
 }
@@ -584,8 +545,7 @@ TEST_F(Compress, AFileThatAlreadyFitsIsKeptAsItIs)
         const WCHAR *keep;
         bool kept;
     } cases[] = {
-        {"fits", img, L".jpg", 500, jpg.c_str(), true},
-        {"other spelling", img, L".JPEG", 500, jpg.c_str(), true},
+        {"fits", img, L".JPEG", 500, jpg.c_str(), true},
         {"turned by orientation", turned, L".jpg", 500, jpg.c_str(), true},
         {"too big", img, L".jpg", (int)file.size() / 1024 - 1, jpg.c_str(), false},
         {"other format", img, L".webp", 500, jpg.c_str(), false},
@@ -596,11 +556,8 @@ TEST_F(Compress, AFileThatAlreadyFitsIsKeptAsItIs)
     for (const Case &c : cases) {
         CompressParams params = {c.kb, 1, 64, 30, 95, c.keep};
         ASSERT_TRUE(compress_run(c.picture, c.ext, &params, nullptr, &result_, &blob_, err_, kCap)) << c.what;
-        bool same = blob_.size == (int32_t)file.size() && !memcmp(blob_.data, file.data(), file.size());
-        EXPECT_EQ(same, c.kept) << c.what;
+        EXPECT_EQ(std::vector<uint8_t>(blob_.data, blob_.data + blob_.size) == file, c.kept) << c.what;
         EXPECT_EQ(result_.kept_source, c.kept ? 1 : 0) << c.what;
-        EXPECT_EQ(result_.bytes, blob_.size) << c.what;
-        EXPECT_EQ(result_.quality == 0, c.kept) << c.what;
         EXPECT_TRUE(c.kb <= 0 || result_.bytes <= c.kb * 1024) << c.what;
     }
     image_free(img);

@@ -477,7 +477,7 @@ bool read_whole_file(const WCHAR *path, int64_t limit, Blob *out)
     if (ok) ok = ReadFile(f, out->data, (DWORD)size.QuadPart, &got, nullptr) && got == (DWORD)size.QuadPart;
     CloseHandle(f);
     if (ok) out->size = (int32_t)got;
-    else blob_free(out);
+    if (!ok) blob_free(out);
     return ok;
 }
 
