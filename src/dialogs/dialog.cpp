@@ -237,7 +237,8 @@ static void ex_start_worker(ExportState *s)
         return;
     }
     InterlockedIncrement(&g_live_threads);
-    HANDLE thread = CreateThread(nullptr, 0, ex_worker, job, 0, nullptr);
+    // Suspended until lowered: its helper threads start at its priority.
+    HANDLE thread = CreateThread(nullptr, 0, ex_worker, job, CREATE_SUSPENDED, nullptr);
     if (!thread) {
         InterlockedDecrement(&g_live_threads);
         job_free(job);
@@ -245,6 +246,7 @@ static void ex_start_worker(ExportState *s)
         return;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
+    ResumeThread(thread);
     s->worker = thread;
     s->est_busy = 1;
     SetTimer(s->hwnd, kExTimerPoll, kPollMs, nullptr);
