@@ -5,6 +5,7 @@
 #include "files/files.h"
 #include "shell/modal.h"
 #include "view/canvas.h"
+#include "version.h"
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
@@ -393,9 +394,18 @@ TEST(Executable, CarriesItsIconVersionAndManifest)
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT len = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &len));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    // The project version, in the numbers and in the texts the shell shows.
+    const DWORD ms = VELDMOOR_VERSION_MAJOR << 16 | VELDMOOR_VERSION_MINOR, ls = VELDMOOR_VERSION_PATCH << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, ms);
+    EXPECT_EQ(fixed->dwFileVersionLS, ls);
+    EXPECT_EQ(fixed->dwProductVersionMS, ms);
+    EXPECT_EQ(fixed->dwProductVersionLS, ls);
+    for (const WCHAR *name : {L"FileVersion", L"ProductVersion"}) {
+        WCHAR *text = nullptr;
+        std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), (void **)&text, &len)) << name;
+        EXPECT_STREQ(text, VELDMOOR_VERSION_W) << name;
+    }
 }
 
 // Two real processes: this one holds the instance mutex and the window, a second
