@@ -2,6 +2,7 @@
 // between two real processes.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "app/switches.h"
 #include "files/files.h"
 #include "shell/modal.h"
 #include "view/canvas.h"
@@ -236,6 +237,18 @@ TEST_F(MainWindow, EmptyPathClearsThePictureButKeepsTheName)
     EXPECT_EQ(window_title(g_app.hwnd), L"Landscape_2.jpg - Veldmoor");
 }
 
+// A close request from outside waits while a dialog or box is open: a save may be running.
+TEST_F(MainWindow, ACloseRequestIsRefusedWhileADialogIsOpen)
+{
+    modal_enter();
+    SendMessageW(g_app.hwnd, WM_CLOSE, 0, 0);
+    pump_messages();
+    EXPECT_TRUE(IsWindow(g_app.hwnd));
+    modal_leave();
+    SendMessageW(g_app.hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(g_app.hwnd));
+}
+
 TEST_F(MainWindow, BrowseHintFollowsTheQueueCount)
 {
     g_app.queue_count = 0;
@@ -344,6 +357,27 @@ TEST(CommandLine, RelativePathsBecomeFullPaths)
     EXPECT_EQ(std::wstring(out[0]), dir + L"\\shot.jpg");
     EXPECT_EQ(std::wstring(out[1]), dir + L"\\shot.jpg");
     temp_dir_remove(dir);
+}
+
+TEST(CommandLine, OnlyALoneFirstArgumentIsASwitch)
+{
+    const struct {
+        std::vector<std::wstring> args;
+        int which;
+    } cases[] = {
+        {{L"Veldmoor.exe", L"--add-open-with"}, kSwitchAddOpenWith},
+        {{L"Veldmoor.exe", L"--Remove-Open-With"}, kSwitchRemoveOpenWith},
+        {{L"Veldmoor.exe", L"--add-open-with", L"a.jpg"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"a.jpg", L"--remove-open-with"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"--add-open"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"a.jpg"}, kSwitchNone},
+        {{L"Veldmoor.exe"}, kSwitchNone},
+    };
+    for (auto c : cases) {
+        std::vector<WCHAR *> argv;
+        for (auto &a : c.args) argv.push_back(&a[0]);
+        EXPECT_EQ(switch_from_args((int)argv.size(), argv.data()), c.which) << c.args.size();
+    }
 }
 
 TEST(CommandLine, AFolderContributesOnePictureFromInside)
