@@ -29,6 +29,7 @@ BrandingText "Veldmoor ${VERSION}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
+!define MUI_WELCOMEPAGE_TEXT "此程序将把 Veldmoor ${VERSION} 安装到你自己的用户文件夹，不需要管理员权限。$\r$\n$\r$\n如果 Veldmoor 正在运行，安装程序会请它先关闭；它正在保存图片时会等它完成。$\r$\n$\r$\n点击 [下一步(N)] 继续。"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Veldmoor.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "运行 Veldmoor"
 
@@ -40,6 +41,8 @@ BrandingText "Veldmoor ${VERSION}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
+; The system UI font since Windows 7, instead of the language file's SimSun.
+SetFont /LANG=${LANG_SIMPCHINESE} "Microsoft YaHei UI" 9
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductName" "Veldmoor"
