@@ -52,16 +52,21 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductVersion" "${VERSION}"
 
 ; A running Veldmoor is asked to close through its window (it refuses while a dialog
-; that may be saving is open) and waited for until its process has ended, which the
-; instance mutex tells. It is never ended by force: after 20 s the user is asked to
-; close it; a silent run gives up with exit code 2.
+; that may be saving is open) and waited for: its instance mutex goes once its last
+; save has ended, then its process. It is never ended by force: after 20 s the user
+; is asked to close it; a silent run gives up with exit code 2.
 !macro CLOSE_RUNNING_VELDMOOR un
 Function ${un}CloseRunningVeldmoor
+  StrCpy $R4 0
   retry:
   StrCpy $R1 0
   wait:
     System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .R0'
     ${If} $R0 == 0
+      ${If} $R4 != 0
+        System::Call 'kernel32::WaitForSingleObject(p R4, i 10000)'
+        System::Call 'kernel32::CloseHandle(p R4)'
+      ${EndIf}
       Return
     ${EndIf}
     System::Call 'kernel32::CloseHandle(p R0)'
@@ -69,6 +74,10 @@ Function ${un}CloseRunningVeldmoor
     ${If} $R2 == 0
       FindWindow $R3 "${MAIN_CLASS}"
       ${If} $R3 != 0
+        ${If} $R4 == 0
+          System::Call 'user32::GetWindowThreadProcessId(p R3, *i .R5)'
+          System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i R5) p .R4'
+        ${EndIf}
         System::Call 'user32::PostMessageW(p R3, i 0x0010, p 0, p 0)'
       ${EndIf}
     ${EndIf}

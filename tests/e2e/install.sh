@@ -113,6 +113,8 @@ echo "changed" >>"$inst/使用说明.txt"
 wine reg add "$classes\\.jpg\\OpenWithProgids" /v Other.jpg /t REG_SZ /d "" /f >/dev/null 2>&1
 wine reg add "$classes\\Applications\\other.exe" /f >/dev/null 2>&1
 wine "$work/newer/Veldmoor-$newer-setup.exe" /S || fail "the newer setup /S exit code $?"
+# Setup returns once the process has ended (a moment's grace for Wine's own exit).
+for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "the running Veldmoor was not closed"
 wait "$pid"
 code=$?
