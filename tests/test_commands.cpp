@@ -7,6 +7,7 @@
 #include "app/nav.h"
 #include "shell/modal.h"
 #include "ui/ui.h"
+#include "version.h"
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlobj.h>
@@ -185,7 +186,7 @@ TEST_F(Commands, MenuItemsAndKeysRunTheirCommands)
         {11, 57, [] { return g_app.fullscreen == 1; }},      {21, 57, [] { return g_app.fullscreen == 0; }},
         {7, 113, [] { return g_app.crop_mode == 1; }},       {11, 9, [] { return g_app.crop_mode == 0; }},
         {11, 3, [&] { return status_starts(L"已复制到剪贴板（400 × 300）"); }},
-        {11, 6, [&] { return box_starts(L"Veldmoor 1.0.0"); }},
+        {11, 6, [&] { return box_starts(L"Veldmoor " VELDMOOR_VERSION_W); }},
         {11, 140, [&] { return box_starts(L"已经加进「打开方式」列表。"); }},
         {11, 141, [&] { return item(141) && box_starts(L"已经从「打开方式」列表里移除本程序。"); }},
     };
