@@ -77,6 +77,7 @@ struct App {
 
     int32_t crop_mode;
     WCHAR status[kStatusMax];
+    int32_t load_failed;  // the last load failed: its status outlives the browse hint until the next action
     WCHAR file_name[kPathMax];
     WCHAR file_path[kPathMax];
     int32_t file_size;
