@@ -2,6 +2,7 @@
 // chrome, on an App record (no window) painted into a 32-bit DIB.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "app/commands.h"
 #include "files/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -424,6 +426,90 @@ TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
     DestroyWindow(app->hwnd);
     pump();
     Gdiplus::GdiplusShutdown(g_gdipToken);
+}
+
+// The real main window, for the tests that drive it through its messages.
+class ChromeRealWindow : public ::testing::Test {
+protected:
+    App *app = &g_app;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(app->instance));
+        ASSERT_NE(app_create_main_window(app), nullptr);
+        ShowWindow(app->hwnd, SW_SHOW);
+        pump();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
+        pump();
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void set_dpi(int dpi, int w, int h)
+    {
+        RECT now;
+        GetWindowRect(app->hwnd, &now);
+        RECT suggested = {now.left, now.top, now.left + w, now.top + h};
+        SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+        pump();
+    }
+};
+
+TEST_F(ChromeRealWindow, DpiChangeKeepsTheUsersChoicesAndRescalesTheRest)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    ASSERT_NE(app->image, nullptr);
+    app->compress_kb = 500, app->compress_format = 2, app->convert_format = 3, app->quality = 70;
+    app->compress_allow_downscale = 0, app->compress_min_side = 1024;
+    SendMessageW(app->hwnd, WM_KEYDOWN, VK_SPACE, 0);  // slideshow on
+    ASSERT_EQ(app->playing, 1);
+    app_command(app, 9);                                // crop mode, 4:3, the fourth common size
+    app_command(app, 202);
+    app_command(app, 303);
+    lstrcpynW(app->panel_text, L"已旋转 顺时针 90°", kPanelTextMax);
+    app->sel_active = 1, app->sel_x = 10, app->sel_y = 20, app->sel_w = 300, app->sel_h = 200;
+    canvas_zoom_at(app, 2.0, 300, 300);
+    ui_set_status(app, L"%s", L"已保存");
+    auto choices = [&] {
+        return std::vector<int>{app->compress_kb, app->compress_format, app->convert_format, app->quality,
+                                app->compress_allow_downscale, app->compress_min_side, app->playing,
+                                app->play_timer != 0, app->crop_mode, app->crop_ratio, app->crop_preset,
+                                app->sel_active, app->sel_x, app->sel_y, app->sel_w, app->sel_h, app->fit_mode};
+    };
+    std::vector<int> before = choices();
+    auto centre = [&] {
+        const RECT &c = app->rc_canvas;
+        return std::vector<double>{((c.left + c.right) / 2 - app->view_x) / app->zoom,
+                                   ((c.top + c.bottom) / 2 - app->view_y) / app->zoom};
+    };
+    std::vector<double> centre_before = centre();
+    double zoom = app->zoom;
+    struct Step {
+        int dpi, w, h, top, panel;
+    } steps[] = {{144, 1650, 1080, 66, 450}, {96, 1100, 720, 44, 300}};
+    for (const Step &st : steps) {
+        set_dpi(st.dpi, st.w, st.h);
+        EXPECT_EQ(choices(), before) << st.dpi;
+        EXPECT_STREQ(app->status, L"已保存");
+        EXPECT_STREQ(app->panel_text, L"已旋转 顺时针 90°");
+        EXPECT_EQ(app->zoom, zoom);
+        EXPECT_NEAR(centre()[0], centre_before[0], 1.0);  // the picture point at the canvas centre
+        EXPECT_NEAR(centre()[1], centre_before[1], 1.0);
+        // What does depend on the scale follows it.
+        EXPECT_EQ(app->rc_top.bottom, st.top);
+        EXPECT_EQ(app->rc_panel.right - app->rc_panel.left, st.panel);
+        LOGFONTW lf;
+        ASSERT_TRUE(GetObjectW(app->font_text, sizeof lf, &lf));
+        EXPECT_EQ(lf.lfHeight, -MulDiv(9, st.dpi, 72));
+        int ratio_row = 1;
+        EXPECT_EQ(app->panel_items[ratio_row].selected, 2);
+        EXPECT_EQ(app->panel_items[ratio_row].rect.bottom - app->panel_items[ratio_row].rect.top, MulDiv(28, st.dpi, 96));
+    }
+    SendMessageW(app->hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
 }
 
 }  // namespace

@@ -58,13 +58,18 @@ static void export_defaults(App *app)
     app->quality = 90;
 }
 
-void ui_init(App *app)
+static void make_fonts(App *app)
 {
-    if (app->dpi < 72) app->dpi = 96;
     app->font_text = make_font(app->dpi, 9, 400);
     app->font_bold = make_font(app->dpi, 9, 600);
     app->font_small = make_font(app->dpi, 8, 400);
     app->font_large = make_font(app->dpi, 15, 400);
+}
+
+void ui_init(App *app)
+{
+    if (app->dpi < 72) app->dpi = 96;
+    make_fonts(app);
     app->crop_mode = 0;
     app->playing = 0;
     ui_rebuild_toolbar(app);
@@ -92,6 +97,15 @@ void ui_destroy(App *app)
     app->back_w = app->back_h = 0;
     delete_object((HGDIOBJ *)&app->checker_bitmap);
     app->checker_cell = 0;
+}
+
+void ui_rescale(App *app)
+{
+    if (app->dpi < 72) app->dpi = 96;
+    ui_destroy(app);
+    make_fonts(app);
+    ui_tip_hide(app);
+    ui_rebuild_toolbar(app);
 }
 
 // ---- toolbar ----

@@ -11,6 +11,8 @@ int ui_scale(const App *app, int n);
 HFONT make_font(int dpi, int points, int weight);
 void ui_init(App *app);
 void ui_destroy(App *app);
+// Fonts, toolbar and layout made again for a new app->dpi; settings, texts and the picture stay.
+void ui_rescale(App *app);
 
 void ui_rebuild_toolbar(App *app);
 void ui_refresh_toolbar(App *app);
