@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "app/app.h"
 #include "app/commands.h"
+#include "crop/panel.h"
 #include "files/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
@@ -510,6 +511,51 @@ TEST_F(ChromeRealWindow, DpiChangeKeepsTheUsersChoicesAndRescalesTheRest)
         EXPECT_EQ(app->panel_items[ratio_row].rect.bottom - app->panel_items[ratio_row].rect.top, MulDiv(28, st.dpi, 96));
     }
     SendMessageW(app->hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
+// The crop panel as drawn in the window at 144 dpi (default size) and at 96 dpi
+// (smallest size): scrolled to its end, the rotation row and the result box show
+// whole, and nothing scrolls over the pinned buttons.
+TEST_F(ChromeRealWindow, CropPanelScrollsSoEveryControlShows)
+{
+    NEEDS_TESTDATA();
+    struct Size {
+        int dpi, w, h;
+    } sizes[] = {{144, 1100, 720}, {96, 760, 520}};
+    for (const Size &sz : sizes) {
+        set_dpi(sz.dpi, sz.w, sz.h);
+        ASSERT_LE(app->client_h, MulDiv(520, sz.dpi, 96)) << "the window's own minimum at most";
+        app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+        if (!app->crop_mode) app_command(app, 9);
+        app_command(app, 206);  // a turn: two lines in the result box
+        pump();
+        POINT over = {app->rc_panel.left + 20, (app->rc_panel.top + app->rc_panel.bottom) / 2};
+        ClientToScreen(app->hwnd, &over);
+        for (int n = 0; n < 30; ++n)
+            SendMessageW(app->hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, (WORD)-WHEEL_DELTA), MAKELPARAM(over.x, over.y));
+        ASSERT_GT(app->panel_scroll_max, 0) << sz.dpi;
+        EXPECT_EQ(app->panel_scroll, app->panel_scroll_max);
+        Dib shot;
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        const PanelItem &rotate = app->panel_items[10], &info = app->panel_items[12];
+        const PanelItem &apply = app->panel_items[13], &cancel = app->panel_items[14];
+        ASSERT_EQ(rotate.btn_cmd[0], 205);
+        for (int k = 0; k < 2; ++k) {
+            const RECT &r = rotate.btn_rect[k];
+            int area = (r.right - r.left) * (r.bottom - r.top);
+            uint32_t fill = k == rotate.selected ? 0x2B4A74u : 0x2C2C31u;  // the turn just made is lit
+            EXPECT_GT(count_colour(shot, r, fill), area / 2) << sz.dpi << " rotate " << k;
+            EXPECT_LT(count_colour(shot, r, fill), area) << sz.dpi << " rotate " << k << ": no label";
+        }
+        EXPECT_LE(info.rect.bottom, cancel.rect.top) << sz.dpi;
+        RECT info_top = {info.rect.left, info.rect.top, info.rect.right, info.rect.top + 1};
+        EXPECT_EQ(count_colour(shot, info_top, 0x2E2E34u), info.rect.right - info.rect.left) << "its frame";
+        const RECT &a = apply.rect;
+        EXPECT_GT(count_colour(shot, a, 0x4C9AFFu), (a.right - a.left) * (a.bottom - a.top) / 2) << sz.dpi;
+        RECT above = {cancel.rect.left, cancel.rect.top - MulDiv(6, sz.dpi, 96), cancel.rect.right, cancel.rect.top};
+        EXPECT_EQ(count_colour(shot, above, 0x1E1E22u), (above.right - above.left) * (above.bottom - above.top));
+        dib_free(&shot);
+    }
 }
 
 }  // namespace

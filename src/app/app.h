@@ -123,6 +123,7 @@ struct App {
     int32_t panel_count;
     int32_t panel_hot_row, panel_hot_btn;
     int32_t panel_focus;
+    int32_t panel_scroll, panel_scroll_max;  // how far the items above the pinned buttons are scrolled
     WCHAR panel_text[kPanelTextMax];
 
     int32_t compress_kb, compress_allow_downscale, compress_min_side;

@@ -219,8 +219,9 @@ void on_wheel(App *app, WPARAM wp, LPARAM lp)
 {
     POINT p = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     ScreenToClient(app->hwnd, &p);
-    if (!app->image) return;
     bool up = GET_WHEEL_DELTA_WPARAM(wp) > 0;
+    if (panel_wheel(app, p.x, p.y, up ? 1 : -1)) return;
+    if (!app->image) return;
     double factor = ctrl_held() ? (up ? 1.05 : 1 / 1.05) : (up ? 1.25 : 0.8);
     canvas_zoom_at(app, factor, p.x, p.y);
     invalidate(app, app->rc_canvas);
