@@ -295,6 +295,84 @@ TEST_F(ChromePaint, StatusShowsWithOnePictureAndWithNone)
     EXPECT_EQ(ink(0, 44, 100, 60), 0);
 }
 
+bool numeric(WCHAR c)
+{
+    return (c >= L'0' && c <= L'9') || c == L'.' || c == L',';
+}
+
+// Every text of the bottom strip fits its box whole and stops before the thumbnails
+// and the zoom box; what does not fit is left out, and only the status is ever
+// shortened, with "…" and never inside a number.
+TEST_F(ChromePaint, BottomTextsNeverCutANumber)
+{
+    const WCHAR *kStatus = L"已逆时针旋转 90°，当前 1200 × 1800 · 12345678 KB";
+    struct Case {
+        int dpi, w, h, queue;
+        uint32_t pw, ph;
+    } cases[] = {{144, 1100, 720, 9, 1200, 1800}, {144, 1100, 720, 1, 1200, 1800}, {144, 1100, 720, 3, 10000, 250},
+                 {144, 1140, 780, 9, 1200, 1800}, {96, 760, 520, 9, 1200, 1800},  {96, 1100, 720, 9, 1200, 1800},
+                 {96, 760, 520, 0, 0, 0},         {144, 1100, 720, 2, 40, 30}};
+    for (const Case &c : cases) {
+        app_release_picture(app);
+        lay_out(c.dpi, c.w, c.h);
+        if (c.pw) {
+            app->image = image_new(c.pw, c.ph);
+            canvas_sync_gp(app);
+        }
+        app->file_size = 1572864;
+        with_queue(c.queue, c.queue / 2);
+        ui_set_status(app, L"%s", kStatus);
+        ui_layout(app, c.w, c.h);
+        WCHAR facts[96], dims[64], pos[32];
+        ui_facts_text(app, facts, 96);
+        swprintf(dims, 64, L"%u × %u", c.pw, c.ph);
+        swprintf(pos, 32, L"%d / %d", c.queue / 2 + 1, c.queue);
+        StripText t[kStripTexts];
+        int n = ui_strip_texts(app, dc, t);
+        int xs[kStripMax], first, end = app->rc_zoom.left;
+        if (strip_geom(app, xs, &first) > 0) end = std::min(end, xs[0]);
+        std::string where = std::to_string(c.dpi) + " dpi " + std::to_string(c.w) + " queue " + std::to_string(c.queue);
+        for (int i = 0; i < n; ++i) {
+            std::wstring text = t[i].text;
+            EXPECT_LE(icon_text_width(dc, t[i].text, (float)ui_scale(app, 11), 400), t[i].right - t[i].left) << where;
+            EXPECT_LE(t[i].right, end) << where;
+            if (i > 0) {
+                EXPECT_GE(t[i].left, t[i - 1].left + icon_text_width(dc, t[i - 1].text, (float)ui_scale(app, 11), 400));
+            }
+            if (text == facts || text == dims || text == pos || text == kStatus) continue;
+            // Only the status is shortened: a head of it, then "…", never splitting a number.
+            ASSERT_EQ(text.back(), L'…') << where;
+            size_t keep = text.size() - 1;
+            ASSERT_EQ(std::wstring(kStatus).compare(0, keep, text, 0, keep), 0) << where;
+            EXPECT_FALSE(numeric(kStatus[keep - 1]) && numeric(kStatus[keep])) << where;
+        }
+        // The dimensions show whenever the room before the thumbnails holds them.
+        if (c.pw && ui_scale(app, 8) + icon_text_width(dc, dims, (float)ui_scale(app, 11), 400) <= end - ui_scale(app, 16)) {
+            EXPECT_TRUE(n > 0 && (std::wstring(t[0].text) == facts || std::wstring(t[0].text) == dims)) << where ;
+        }
+    }
+}
+
+// Narrow title strips drop the buttons' labels before the title loses its room.
+TEST_F(ChromePaint, TheTitleKeepsRoomAtEveryWidthAndDpi)
+{
+    with_picture();
+    lstrcpyW(app->file_name, L"Landscape_6.jpg");
+    for (int dpi : {96, 120, 144})
+        for (int w : {std::min(1100, MulDiv(760, dpi, 96)), 1100, 1400}) {  // the smallest window, the first one
+            lay_out(dpi, w, 720);
+            EXPECT_GE(app->rc_title.right - app->rc_title.left, ui_scale(app, 140)) << dpi << " " << w;
+            for (int i = 0; i + 1 < app->button_count; ++i)  // buttons never overlap
+                EXPECT_LE(app->buttons[i].x + app->buttons[i].width, app->buttons[i + 1].x) << dpi << " " << w;
+        }
+    lay_out(96, 1100, 720);
+    EXPECT_STREQ(button(1)->label, L"打开") << "wide enough: labels kept";
+    lay_out(144, 1100, 720);
+    paint();
+    RECT t = app->rc_title;
+    EXPECT_GT(ink(t.left, t.top, t.right, t.bottom), 50) << "the file name shows at 144 dpi";
+}
+
 TEST_F(ChromePaint, HoverAndToggleColours)
 {
     with_picture();
@@ -511,6 +589,73 @@ TEST_F(ChromeRealWindow, DpiChangeKeepsTheUsersChoicesAndRescalesTheRest)
         EXPECT_EQ(app->panel_items[ratio_row].rect.bottom - app->panel_items[ratio_row].rect.top, MulDiv(28, st.dpi, 96));
     }
     SendMessageW(app->hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
+// Columns of a box whose pixels differ clearly from the background (text anti-aliasing
+// differs a little between a window and a DIB).
+struct InkSpan {
+    int first = -1, last = -1, count = 0;
+};
+InkSpan ink_span(const Dib &d, const RECT &box, uint32_t bg)
+{
+    InkSpan s;
+    for (int x = box.left; x < box.right; ++x)
+        for (int y = box.top; y < box.bottom; ++y) {
+            uint32_t v = d.at(x, y);
+            int diff = 0;
+            for (int c = 0; c < 24; c += 8) diff = std::max(diff, std::abs((int)((v >> c) & 0xFF) - (int)((bg >> c) & 0xFF)));
+            if (diff < 48) continue;
+            if (s.first < 0) s.first = x;
+            s.last = x;
+            ++s.count;
+        }
+    return s;
+}
+
+// The window as drawn at 96 and 144 dpi: the file name shows in the title strip,
+// and each text of the bottom strip is drawn exactly as that whole text alone.
+TEST_F(ChromeRealWindow, TitleAndBottomTextsShowWholeAt96And144Dpi)
+{
+    NEEDS_TESTDATA();
+    for (int dpi : {96, 144}) {
+        set_dpi(dpi, 1100, 720);
+        app_load(app, testdata_path(L"orientation/Landscape_6.jpg").c_str());
+        ASSERT_NE(app->image, nullptr);
+        ui_set_status(app, L"%s", L"已保存到 D:\\照片\\导出\\Landscape_6_1200x1800_quality_85.jpg，共 1234567 字节");
+        Dib shot;
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        RECT title = app->rc_title;
+        int title_ink = 0;
+        for (int y = title.top; y < title.bottom; ++y)
+            for (int x = title.left; x < title.right; ++x) title_ink += shot.at(x, y) != 0x1A1A1Du;
+        EXPECT_GT(title_ink, 100) << dpi << ": no file name in the title strip";
+        StripText t[kStripTexts];
+        int n = ui_strip_texts(app, shot.dc, t);
+        // Drawn alone on the strip's colour, each text must cover the same columns as in the window.
+        Dib ref;
+        ASSERT_TRUE(dib_create(&ref, shot.w, shot.h));
+        for (int i = 0; i < n; ++i) {
+            RECT box = {t[i].left, app->rc_bottom.top, t[i].right, app->rc_bottom.bottom};
+            HBRUSH bg = CreateSolidBrush(RGB(26, 26, 29));
+            FillRect(ref.dc, &box, bg);
+            DeleteObject(bg);
+            icon_text(ref.dc, t[i].text, &box, (float)ui_scale(app, 11), 400, gfx_argb(t[i].colour, 255), 0, 1);
+            InkSpan drawn = ink_span(shot, box, 0x1A1A1Du), alone = ink_span(ref, box, 0x1A1A1Du);
+            EXPECT_GT(alone.count, 10) << dpi << " dpi, text " << i;
+            EXPECT_NEAR(drawn.first, alone.first, 1) << dpi << " dpi, text " << i;
+            EXPECT_NEAR(drawn.last, alone.last, 1) << dpi << " dpi, text " << i << ": cut short";
+        }
+        // Nothing is drawn between the texts' boxes and the thumbnails.
+        int xs[kStripMax], first;
+        int right_of_texts = n ? t[n - 1].right : 0, strip = strip_geom(app, xs, &first) ? xs[0] : app->rc_zoom.left;
+        int stray = 0;
+        for (int y = app->rc_bottom.top + 2; y < app->rc_bottom.bottom - 2; ++y)
+            for (int x = std::max(right_of_texts, ui_scale(app, 8)); x < strip - ui_scale(app, 2); ++x)
+                stray += shot.at(x, y) != 0x1A1A1Du;
+        EXPECT_EQ(stray, 0) << dpi;
+        dib_free(&ref);
+        dib_free(&shot);
+    }
 }
 
 // The crop panel as drawn in the window at 144 dpi (default size) and at 96 dpi

@@ -34,6 +34,7 @@ static constexpr ToolButton kToolbar[] = {
 
 // Zoom box segments from its left edge: out | percentage | in | fit.
 static constexpr int kZoomOutEnd = 36, kZoomPctEnd = 98, kZoomInEnd = 134, kZoomBoxW = 170, kZoomBoxH = 30;
+static constexpr int kTitleRoom = 140;  // title strip width below which the buttons drop their labels
 static constexpr int kThumbW = 62, kThumbH = 46, kThumbGap = 6, kArrowBox = 44, kArrowInset = 18;
 
 int ui_scale(const App *app, int n)
@@ -168,9 +169,8 @@ static int right_group_start(const App *app)
     return app->button_count;
 }
 
-static void layout_toolbar(App *app, int W)
+static void place_buttons(App *app, HDC dc, int W)
 {
-    HDC dc = CreateCompatibleDC(nullptr);  // text is measured the same on any DC
     int p = ui_scale(app, 8), split = right_group_start(app);
     int cursor = p;
     for (int i = 0; i < split; ++i) {
@@ -195,11 +195,26 @@ static void layout_toolbar(App *app, int W)
             cursor -= b.width + ui_scale(app, 2);
         }
     }
-    if (dc) DeleteDC(dc);
-
     int left = split > 0 ? app->buttons[split - 1].x + app->buttons[split - 1].width + ui_scale(app, 14) : p;
     int right = split < app->button_count ? app->buttons[split].x - ui_scale(app, 14) : W - p;
     app->rc_title = {left, app->rc_top.top, std::max<int>(right, left), app->rc_top.bottom};
+}
+
+// The buttons keep their labels while the title keeps room for a shortened
+// name; on a narrower strip they show their icons only (the tooltips still name them).
+static void layout_toolbar(App *app, int W)
+{
+    HDC dc = CreateCompatibleDC(nullptr);  // text is measured the same on any DC
+    int n = std::min(app->button_count, (int)std::size(kToolbar));
+    for (int i = 0; i < n; ++i)
+        if (app->buttons[i].cmd == kToolbar[i].cmd) app->buttons[i].label = kToolbar[i].label;
+    place_buttons(app, dc, W);
+    if (app->rc_title.right - app->rc_title.left < ui_scale(app, kTitleRoom)) {
+        for (int i = 0; i < n; ++i)
+            if (app->buttons[i].icon) app->buttons[i].label = nullptr;
+        place_buttons(app, dc, W);
+    }
+    if (dc) DeleteDC(dc);
 }
 
 void ui_layout(App *app, int width, int height)

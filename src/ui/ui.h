@@ -42,6 +42,19 @@ void paint_zoom_box(App *app, HDC dc);
 // The title text for the span, shortened in the middle; 0 when none fits.
 int ui_fit_title(HDC dc, const WCHAR *title, int span, float size, WCHAR *out, int cap);
 
+// One text of the bottom strip as laid out: a whole item, or the status shortened with "…".
+struct StripText {
+    WCHAR text[kStatusMax];
+    int32_t left, right;
+    COLORREF colour;
+};
+constexpr int kStripTexts = 4;
+// The bottom strip's texts (facts, position, status) that fit before the thumbnails
+// and the zoom box; an item that does not fit whole is left out, never cut.
+int ui_strip_texts(App *app, HDC dc, StripText out[kStripTexts]);
+// Text shortened at its end with "…" to fit span pixels, never inside a number; 0 when nothing fits.
+int ui_elide_end(HDC dc, const WCHAR *text, int span, float size, WCHAR *out, int cap);
+
 // "W × H   size" of the current picture, empty without one.
 void ui_facts_text(const App *app, WCHAR *out, int cap);
 void ui_zoom_text(double zoom, WCHAR *out, int cap);
