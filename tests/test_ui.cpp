@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "app/commands.h"
 #include "crop/panel.h"
+#include "shell/modal.h"
 #include "files/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
@@ -656,6 +657,68 @@ TEST_F(ChromeRealWindow, TitleAndBottomTextsShowWholeAt96And144Dpi)
         dib_free(&ref);
         dib_free(&shot);
     }
+}
+
+// An enlarged picture as the window draws it at 96 and 144 dpi: every canvas pixel
+// is the picture pixel under its centre or the background, edges included.
+TEST_F(ChromeRealWindow, EnlargedPictureShowsCrispBlocksAt96And144Dpi)
+{
+    for (int dpi : {96, 144}) {
+        set_dpi(dpi, 1100, 720);
+        app_release_picture(app);
+        app->image = image_new(40, 30);
+        for (uint32_t y = 0; y < 30; ++y)
+            for (uint32_t x = 0; x < 40; ++x) {
+                uint32_t v = (x / 3 + y) % 2 ? 0xFFFFFFFF : 0xFF000000;
+                std::memcpy(app->image->data + y * app->image->stride + x * 4, &v, 4);
+            }
+        canvas_sync_gp(app);
+        app->fit_mode = 0, app->zoom = 18.19;
+        app->view_x = app->rc_canvas.left + 37, app->view_y = app->rc_canvas.top - 101;
+        Dib shot;
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        int dw = canvas_disp_len(40, app->zoom), dh = canvas_disp_len(30, app->zoom), wrong = 0;
+        const RECT &c = app->rc_canvas;
+        for (int y = c.top; y < c.bottom; ++y)
+            for (int x = c.left; x < c.right; ++x) {
+                int dx = x - app->view_x, dy = y - app->view_y;
+                uint32_t want = 0x1A1A1Du;
+                if (dx >= 0 && dx < dw && dy >= 0 && dy < dh) {
+                    int sx = (int)((2 * (int64_t)dx + 1) * 40 / (2 * (int64_t)dw)), sy = (int)((2 * (int64_t)dy + 1) * 30 / (2 * (int64_t)dh));
+                    want = (sx / 3 + sy) % 2 ? 0xFFFFFFu : 0u;
+                }
+                wrong += shot.at(x, y) != want;
+            }
+        EXPECT_EQ(wrong, 0) << dpi;
+        dib_free(&shot);
+    }
+}
+
+// After a failed load in crop mode the apply button is drawn grey, at 96 and 144 dpi.
+TEST_F(ChromeRealWindow, ApplyIsDrawnGreyAfterAFailedLoadAt96And144Dpi)
+{
+    NEEDS_TESTDATA();
+    modal_set_answerer([](HWND, const WCHAR *, const WCHAR *, UINT) { return IDOK; });
+    std::wstring dir = temp_dir_create(L"uifail");
+    std::wstring bad = dir + L"\\broken.png";
+    ASSERT_TRUE(write_file_bytes(bad, "\x89PNG\r\n\x1a\n\0\0", 10));
+    for (int dpi : {96, 144}) {
+        set_dpi(dpi, 1100, 720);
+        app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+        if (!app->crop_mode) app_command(app, 9);
+        const RECT a = app->panel_items[13].rect;
+        int area = (a.right - a.left) * (a.bottom - a.top);
+        Dib shot;
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        EXPECT_GT(count_colour(shot, a, 0x4C9AFFu), area / 2) << dpi << ": apply lit with a picture";
+        app_load(app, bad.c_str());
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        EXPECT_EQ(count_colour(shot, a, 0x4C9AFFu), 0) << dpi;
+        EXPECT_GT(count_colour(shot, a, 0x333338u), area / 2) << dpi << ": apply not grey";
+        dib_free(&shot);
+    }
+    modal_set_answerer(nullptr);
+    temp_dir_remove(dir);
 }
 
 // The crop panel as drawn in the window at 144 dpi (default size) and at 96 dpi
