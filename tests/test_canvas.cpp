@@ -254,46 +254,43 @@ Image *pixel_checks(uint32_t w, uint32_t h, bool holes)
     return img;
 }
 
+// The canvas as painted at 96 and 144 dpi (the board's cells follow the scale).
 TEST_F(Canvas, EnlargedPicturesAreCrispBlocksToEveryEdge)
 {
     struct Case {
+        int dpi;
         uint32_t w, h;
         double zoom;
         int view_x, view_y;
         bool holes;
+    } cases[] = {
+        {96, 40, 30, 18.19, 100, 60, false},     // whole picture in view, edges inside the canvas
+        {144, 40, 30, 18.19, -333, -101, false}, // panned: the visible part starts inside a block
+        {96, 40, 30, 1.37, 500, 300, false},   {96, 301, 7, 3.0, -20, 400, false},
+        {96, 40, 30, 7.5, 30, 50, true},         // transparent cells show the board, anchored to the corner
+        {144, 40, 30, 7.5, 31, 50, true},
     };
-    static constexpr Case kCases[] = {
-        {40, 30, 18.19, 100, 60, false},    // whole picture in view, edges inside the canvas
-        {40, 30, 18.19, -333, -101, false}, // panned: the visible part starts inside a block
-        {40, 30, 1.37, 500, 300, false},
-        {301, 7, 3.0, -20, 400, false},
-        {40, 30, 7.5, 30, 50, true},        // transparent cells show the board, anchored to the corner
-    };
-    int n = std::max(2, ui_scale(app, 8));
-    for (const Case &c : kCases) {
+    for (const Case &c : cases) {
+        app->dpi = c.dpi;
         show(pixel_checks(c.w, c.h, c.holes));
-        app->fit_mode = 0;
-        app->zoom = c.zoom, app->view_x = c.view_x, app->view_y = c.view_y;
+        app->fit_mode = 0, app->zoom = c.zoom, app->view_x = c.view_x, app->view_y = c.view_y;
         paint();
-        int dw = canvas_disp_len(c.w, c.zoom), dh = canvas_disp_len(c.h, c.zoom);
-        int wrong = 0, first_x = -1, first_y = -1;
+        int dw = canvas_disp_len(c.w, c.zoom), dh = canvas_disp_len(c.h, c.zoom), n = std::max(2, ui_scale(app, 8));
+        int wrong = 0;
         for (int y = 0; y < 720; ++y)
             for (int x = 0; x < 1100; ++x) {
                 int dx = x - c.view_x, dy = y - c.view_y;
-                uint32_t want = 0;
-                bool canvas = y >= 44 && y < 680;
-                if (canvas && dx >= 0 && dx < dw && dy >= 0 && dy < dh) {
-                    // Centre of the screen pixel, in picture pixels.
+                uint32_t want = 0, v;
+                if (y >= 44 && y < 680 && dx >= 0 && dx < dw && dy >= 0 && dy < dh) {
+                    // The picture pixel under the screen pixel's centre.
                     uint32_t sx = (uint32_t)((2 * (int64_t)dx + 1) * c.w / (2 * (int64_t)dw));
                     uint32_t sy = (uint32_t)((2 * (int64_t)dy + 1) * c.h / (2 * (int64_t)dh));
-                    uint32_t v;
                     std::memcpy(&v, app->image->data + (size_t)sy * app->image->stride + sx * 4, 4);
                     want = v >> 24 ? v & 0xFFFFFF : ((dy / n + dx / n) % 2 == 0 ? 0x363636u : 0x282828u);
                 }
-                if (at(x, y) != want && wrong++ == 0) first_x = x, first_y = y;
+                wrong += at(x, y) != want;
             }
-        EXPECT_EQ(wrong, 0) << c.w << "x" << c.h << " at " << c.zoom << ": first at " << first_x << ","
-                            << first_y << " is " << std::hex << at(first_x, first_y);
+        EXPECT_EQ(wrong, 0) << c.dpi << " dpi, " << c.w << "x" << c.h << " at " << c.zoom;
     }
 }
 
