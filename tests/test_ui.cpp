@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include "app/app.h"
 #include "app/commands.h"
+#include "app/nav.h"
 #include "crop/panel.h"
 #include "shell/modal.h"
-#include "files/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/icons.h"
