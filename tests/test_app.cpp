@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include "app/app.h"
 #include "app/commands.h"
+#include "app/switches.h"
 #include "files/files.h"
 #include "shell/modal.h"
 #include "view/canvas.h"
+#include "version.h"
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
@@ -276,6 +278,18 @@ TEST_F(MainWindow, EmptyPathClearsThePictureButKeepsTheName)
     EXPECT_EQ(window_title(g_app.hwnd), L"Landscape_2.jpg - Veldmoor");
 }
 
+// A close request from outside waits while a dialog or box is open: a save may be running.
+TEST_F(MainWindow, ACloseRequestIsRefusedWhileADialogIsOpen)
+{
+    modal_enter();
+    SendMessageW(g_app.hwnd, WM_CLOSE, 0, 0);
+    pump_messages();
+    EXPECT_TRUE(IsWindow(g_app.hwnd));
+    modal_leave();
+    SendMessageW(g_app.hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(g_app.hwnd));
+}
+
 TEST_F(MainWindow, BrowseHintFollowsTheQueueCount)
 {
     g_app.queue_count = 0;
@@ -386,6 +400,27 @@ TEST(CommandLine, RelativePathsBecomeFullPaths)
     temp_dir_remove(dir);
 }
 
+TEST(CommandLine, OnlyALoneFirstArgumentIsASwitch)
+{
+    const struct {
+        std::vector<std::wstring> args;
+        int which;
+    } cases[] = {
+        {{L"Veldmoor.exe", L"--add-open-with"}, kSwitchAddOpenWith},
+        {{L"Veldmoor.exe", L"--Remove-Open-With"}, kSwitchRemoveOpenWith},
+        {{L"Veldmoor.exe", L"--add-open-with", L"a.jpg"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"a.jpg", L"--remove-open-with"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"--add-open"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"a.jpg"}, kSwitchNone},
+        {{L"Veldmoor.exe"}, kSwitchNone},
+    };
+    for (auto c : cases) {
+        std::vector<WCHAR *> argv;
+        for (auto &a : c.args) argv.push_back(&a[0]);
+        EXPECT_EQ(switch_from_args((int)argv.size(), argv.data()), c.which) << c.args.size();
+    }
+}
+
 TEST(CommandLine, AFolderContributesOnePictureFromInside)
 {
     std::wstring dir = temp_dir_create(L"clidir");
@@ -434,9 +469,18 @@ TEST(Executable, CarriesItsIconVersionAndManifest)
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT len = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &len));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    // The project version, in the numbers and in the texts the shell shows.
+    const DWORD ms = VELDMOOR_VERSION_MAJOR << 16 | VELDMOOR_VERSION_MINOR, ls = VELDMOOR_VERSION_PATCH << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, ms);
+    EXPECT_EQ(fixed->dwFileVersionLS, ls);
+    EXPECT_EQ(fixed->dwProductVersionMS, ms);
+    EXPECT_EQ(fixed->dwProductVersionLS, ls);
+    for (const WCHAR *name : {L"FileVersion", L"ProductVersion"}) {
+        WCHAR *text = nullptr;
+        std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), (void **)&text, &len)) << name;
+        EXPECT_STREQ(text, VELDMOOR_VERSION_W) << name;
+    }
 }
 
 // Two real processes: this one holds the instance mutex and the window, a second

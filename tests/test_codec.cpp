@@ -369,6 +369,39 @@ TEST_F(Codec, TiffAndGifRoundTrip)
     image_free(img);
 }
 
+// GIF keeps clear pixels clear (a transparent palette entry) and puts partial alpha
+// onto white, never black, whether saved to a file or encoded in memory.
+TEST_F(Codec, GifKeepsTransparencyAndFlattensPartialAlphaOntoWhite)
+{
+    Image *img = image_new(30, 10);  // clear | black at half alpha | opaque red
+    for (uint32_t y = 0; y < 10; ++y)
+        for (uint32_t x = 0; x < 30; ++x) {
+            uint8_t *p = img->data + (size_t)y * img->stride + x * 4;
+            p[0] = p[1] = 0;
+            p[2] = x >= 20 ? 255 : 0;
+            p[3] = x < 10 ? 0 : x < 20 ? 128 : 255;
+        }
+    img->has_alpha = 1;
+    WCHAR err[kCap];
+    ASSERT_TRUE(codec_save(img, file(L"saved.gif").c_str(), 90, nullptr, err, kCap)) << err;
+    Blob blob = {};
+    ASSERT_TRUE(codec_encode_mem(img, L".gif", 90, nullptr, &blob, err, kCap)) << err;
+    ASSERT_TRUE(write_file_bytes(file(L"memory.gif"), blob.data, (size_t)blob.size));
+    blob_free(&blob);
+    for (const wchar_t *name : {L"saved.gif", L"memory.gif"}) {
+        Image *back = codec_load(file(name).c_str(), err, kCap);
+        ASSERT_NE(back, nullptr) << err;
+        EXPECT_EQ(back->has_alpha, 1);
+        auto px = [&](uint32_t x) { return back->data + 5 * back->stride + x * 4; };
+        EXPECT_EQ(px(5)[3], 0);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(px(15)[c], 127, 8) << c;
+        EXPECT_EQ(px(15)[3], 255);
+        EXPECT_TRUE(px(25)[0] < 8 && px(25)[1] < 8 && px(25)[2] > 247 && px(25)[3] == 255);
+        image_free(back);
+    }
+    image_free(img);
+}
+
 TEST_F(Codec, WritingABlobCreatesOrReplacesTheFile)
 {
     WCHAR err[kCap];

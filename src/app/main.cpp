@@ -2,6 +2,7 @@
 #include "app/app.h"
 #include "app/crash.h"
 #include "app/commands.h"
+#include "app/switches.h"
 #include "app/wndproc.h"
 #include "codec/codec.h"
 #include "dialogs/dialog.h"
@@ -116,6 +117,9 @@ int app_main(HINSTANCE instance)
     App *app = &g_app;
     app_init_record(app, instance);
     crash_install();
+    // The setup program's jobs run before the instance check: a running window must not take them.
+    int switch_code = 0;
+    if (switch_take_command_line(&switch_code)) return switch_code;
 
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {

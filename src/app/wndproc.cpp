@@ -452,6 +452,15 @@ void app_on_drop(App *app, HDROP drop)
     app_browse_hint(app);
 }
 
+// The setup program asks a running copy to close with WM_CLOSE. While a dialog or
+// message box is open a save may be under way, so the request is refused then;
+// the setup program waits and asks again.
+static LRESULT on_close(HWND hwnd)
+{
+    if (modal_depth() == 0) DestroyWindow(hwnd);
+    return 0;
+}
+
 LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     App *app = (App *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
@@ -463,6 +472,7 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     int x = GET_X_LPARAM(lp), y = GET_Y_LPARAM(lp);
 
     switch (msg) {
+    case WM_CLOSE: return on_close(hwnd);
     case WM_DESTROY: app_on_destroy(app); return 0;
     case WM_NCCALCSIZE:
         if (wp) return 0;  // the whole window is client area

@@ -2,10 +2,12 @@
 // Every header is judged before a decoder sees the file.
 #include "codec/codec.h"
 #include "codec/codec_box.h"
+#include "codec/codec_gif.h"
 #include "codec/codec_jpeg.h"
 #include "codec/codec_probe.h"
 #include "codec/codec_webp.h"
 #include "codec/exif.h"
+#include "codec/temp_file.h"
 #include "image/resize.h"
 #include <cstdarg>
 #include <cstdlib>
@@ -553,24 +555,16 @@ static void write_quality_option(IPropertyBag2 *options, int quality)
     options->Write(1, &name, &value);  // an encoder that refuses it still encodes
 }
 
-static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *image, Container container,
-                                    int quality, IStream *stream)
+// The picture through a format converter into the frame's pixel format.
+static HRESULT write_converted(IWICImagingFactory *factory, const Image *image, Container container,
+                               IWICBitmapFrameEncode *frame)
 {
-    IWICBitmapEncoder *encoder = nullptr;
-    IWICBitmapFrameEncode *frame = nullptr;
-    IPropertyBag2 *options = nullptr;
     IWICBitmap *bitmap = nullptr;
     IWICFormatConverter *converter = nullptr;
     WICPixelFormatGUID format = (container != kBmp && image->has_alpha) ? GUID_WICPixelFormat32bppBGRA
                                                                         : GUID_WICPixelFormat24bppBGR;
-    HRESULT hr = factory->CreateEncoder(container_guid(container), nullptr, &encoder);
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
-    if (SUCCEEDED(hr) && container == kTiff && options) write_quality_option(options, quality);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(options);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(image->width, image->height);
     WICPixelFormatGUID requested = format;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    HRESULT hr = frame->SetPixelFormat(&format);
     // WIC cannot convert to a palette without one; the GIF frame builds its own
     // palette when handed the picture in the format first asked for.
     if (container == kGif) format = requested;
@@ -581,10 +575,31 @@ static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *im
     if (SUCCEEDED(hr))
         hr = converter->Initialize(bitmap, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
     if (SUCCEEDED(hr)) hr = frame->WriteSource(converter, nullptr);
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
     release(converter);
     release(bitmap);
+    return hr;
+}
+
+// gif_transparent: the transparent palette entry a GIF's bytes must still be marked
+// with, or -1.
+static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *image, Container container,
+                                    int quality, IStream *stream, int *gif_transparent)
+{
+    IWICBitmapEncoder *encoder = nullptr;
+    IWICBitmapFrameEncode *frame = nullptr;
+    IPropertyBag2 *options = nullptr;
+    *gif_transparent = -1;
+    HRESULT hr = factory->CreateEncoder(container_guid(container), nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
+    if (SUCCEEDED(hr) && container == kTiff && options) write_quality_option(options, quality);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(options);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(image->width, image->height);
+    if (SUCCEEDED(hr))
+        hr = container == kGif && image->has_alpha ? gif_write_frame(factory, image, frame, gif_transparent)
+                                                   : write_converted(factory, image, container, frame);
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
     release(options);
     release(frame);
     release(encoder);
@@ -592,7 +607,7 @@ static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *im
 }
 
 static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int quality, IStream *stream,
-                                const WCHAR *exif_src_path)
+                                const WCHAR *exif_src_path, int *gif_transparent)
 {
     IWICImagingFactory *factory = codec_factory();
     if (!factory || !image || !image->data || !stream) return E_FAIL;
@@ -607,7 +622,7 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
         }
     }
     // JPEG never comes here: it is encoded straight into a blob.
-    HRESULT hr = encode_wic_to_stream(factory, source, container, quality, stream);
+    HRESULT hr = encode_wic_to_stream(factory, source, container, quality, stream, gif_transparent);
     image_free(flattened);
     return hr;
 }
@@ -617,7 +632,8 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
 static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality, const WCHAR *exif_src_path,
                                IStream *stream, Blob *blob)
 {
-    HRESULT hr = encode_to_stream(image, ext, quality, stream, exif_src_path);
+    int gif_transparent = -1;
+    HRESULT hr = encode_to_stream(image, ext, quality, stream, exif_src_path, &gif_transparent);
     STATSTG stat = {};
     if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (SUCCEEDED(hr) && (stat.cbSize.QuadPart == 0 || stat.cbSize.QuadPart > 0x7FFFFFFF)) hr = E_FAIL;
@@ -636,6 +652,8 @@ static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality
         }
         if (locked) GlobalUnlock(memory);
     }
+    // Left unmarked, the transparent entry would still show white, never black.
+    if (SUCCEEDED(hr) && gif_transparent >= 0) gif_mark_transparent(blob, gif_transparent);
     stream->Release();
     return hr;
 }
@@ -754,9 +772,11 @@ HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size)
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     // The temporary file sits beside the target so the final rename stays on one volume.
+    codec_temp_sweep(folder);
     WCHAR temp[MAX_PATH];
-    if (!GetTempFileNameW(folder, L"vdm", 0, temp)) return last_error_code();
-    HRESULT hr = write_temp_file(temp, bytes, size);
+    HRESULT hr = codec_temp_create(folder, temp, MAX_PATH);
+    if (FAILED(hr)) return hr;
+    hr = write_temp_file(temp, bytes, size);
     if (SUCCEEDED(hr) && !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         hr = last_error_code();
     if (FAILED(hr)) DeleteFileW(temp);

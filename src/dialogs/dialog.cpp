@@ -84,6 +84,7 @@ static EstimateJob *job_new(ExportState *s)
     job->quality = s->req_quality;
     job->auto_shrink = s->req_auto_shrink;
     job->seq = s->seq;
+    if (app_picture_unedited(s->app)) lstrcpynW(job->keep_path, s->app->file_path, kPathMax);
     job->width = img->width;
     job->height = img->height;
     job->stride = img->stride;
@@ -145,7 +146,7 @@ DWORD WINAPI ex_worker(void *param)
     job->ok = 0;
     if (token && InterlockedCompareExchange(&token->cancel, 0, 0) == 0)
         job->ok = g_estimate_fn(job->mode, &picture, (int32_t)job->target_kb, job->format, job->quality,
-                                job->auto_shrink, job->src_path, &job->out_bytes, &job->out_width,
+                                job->auto_shrink, job->src_path, job->keep_path, &job->out_bytes, &job->out_width,
                                 &job->out_height, &job->out_quality) ? 1 : 0;
     BOOL posted = FALSE;
     if (token) {
@@ -236,7 +237,8 @@ static void ex_start_worker(ExportState *s)
         return;
     }
     InterlockedIncrement(&g_live_threads);
-    HANDLE thread = CreateThread(nullptr, 0, ex_worker, job, 0, nullptr);
+    // Suspended until lowered: its helper threads start at its priority.
+    HANDLE thread = CreateThread(nullptr, 0, ex_worker, job, CREATE_SUSPENDED, nullptr);
     if (!thread) {
         InterlockedDecrement(&g_live_threads);
         job_free(job);
@@ -244,6 +246,7 @@ static void ex_start_worker(ExportState *s)
         return;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
+    ResumeThread(thread);
     s->worker = thread;
     s->est_busy = 1;
     SetTimer(s->hwnd, kExTimerPoll, kPollMs, nullptr);

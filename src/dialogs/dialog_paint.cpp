@@ -152,6 +152,12 @@ void ex_size_text(uint32_t bytes, WCHAR *out, int cap)
     out[cap - 1] = 0;
 }
 
+// A compression never encodes below quality 30: quality 0 means nothing was encoded.
+int ex_estimate_kept(const ExportState *s)
+{
+    return s->mode == 0 && s->est_valid && s->est_quality == 0 ? 1 : 0;
+}
+
 // ---- painting ----
 
 static HFONT pick(HFONT font)
@@ -278,6 +284,8 @@ static void paint_status(ExportState *s, HDC dc, RECT r)
     if (s->est_over) {
         _snwprintf(status, std::size(status), L"已尽力，仍超过 %d KB", (int)s->target_kb);
         color = kWarning;
+    } else if (ex_estimate_kept(s)) {
+        _snwprintf(status, std::size(status), L"%s", L"已经小于目标体积，保留原图");
     } else if (s->est_bytes > 0 && (uint64_t)s->est_bytes < (uint64_t)s->target_kb * 2048 / 3) {
         _snwprintf(status, std::size(status), L"%s", L"满足目标（远低于上限）");
     } else {
@@ -300,8 +308,11 @@ static void paint_estimate(ExportState *s, HDC dc, const WCHAR *fmt_name)
         ex_size_text(s->est_bytes, line, (int)std::size(line));
         text(dc, line, figure, s->font_bold, s->est_over ? kWarning : kAccent, DT_LEFT | DT_VCENTER);
         paint_status(s, dc, figure);
-        _snwprintf(line, std::size(line), L"%u × %u   ·   质量 %d   ·   %s", s->est_width, s->est_height,
-                   (int)s->est_quality, fmt_name);
+        if (ex_estimate_kept(s))
+            _snwprintf(line, std::size(line), L"%u × %u   ·   原图   ·   %s", s->est_width, s->est_height, fmt_name);
+        else
+            _snwprintf(line, std::size(line), L"%u × %u   ·   质量 %d   ·   %s", s->est_width, s->est_height,
+                       (int)s->est_quality, fmt_name);
         line[std::size(line) - 1] = 0;
         text(dc, line, details, s->font_small, kLabel, DT_LEFT | DT_VCENTER);
         if (s->est_busy)

@@ -2,6 +2,7 @@
 // names, the recycle bin, the About box and the window title.
 #include "shell/util.h"
 #include "shell/modal.h"
+#include "version.h"
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -19,7 +20,6 @@ static constexpr WCHAR kSaveFilter[] =
     L"BMP 图片 (*.bmp)\0*.bmp\0TIFF 图片 (*.tif)\0*.tif\0";
 
 static constexpr WCHAR kUnnamed[] = L"未命名";
-static constexpr WCHAR kVersion[] = L"1.0.0";
 static constexpr WCHAR kSiteHost[] = L"www.quennick.com";
 
 static constexpr WCHAR kAboutFormat[] =
@@ -195,7 +195,7 @@ int util_recycle_file(HWND owner, const WCHAR *path)
 void util_about_text(WCHAR *buffer, int capacity)
 {
     if (!buffer || capacity <= 0) return;
-    _snwprintf(buffer, (size_t)capacity - 1, kAboutFormat, kAppName, kVersion, kSiteHost);
+    _snwprintf(buffer, (size_t)capacity - 1, kAboutFormat, kAppName, VELDMOOR_VERSION_W, kSiteHost);
     buffer[capacity - 1] = 0;
 }
 

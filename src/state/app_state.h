@@ -161,3 +161,5 @@ int app_prepare_edit(App *app);
 // The picture as loaded (what undo returns to): the undo copy, or the picture
 // itself while it is unedited; null when there is none.
 const Image *app_loaded_picture(const App *app);
+// 1 while the picture on screen is the file's as loaded: no rotation or crop yet.
+int app_picture_unedited(const App *app);

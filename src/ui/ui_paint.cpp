@@ -1,5 +1,6 @@
 #include "ui/ui.h"
 #include "ui/icons.h"
+#include "version.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
 #include <algorithm>
@@ -11,7 +12,6 @@ static constexpr COLORREF kBackground = RGB(26, 26, 29), kText = RGB(230, 230, 2
                           kIcon = RGB(184, 184, 194), kHover = RGB(42, 42, 48), kPressed = RGB(53, 53, 60),
                           kLine = RGB(46, 46, 52), kAccent = RGB(76, 154, 255), kCloseHover = RGB(196, 43, 28);
 static constexpr uint32_t kWhite = 0xFFFFFFFF;
-static constexpr WCHAR kVersion[] = L"1.0.0";
 
 enum : int { kKindToggle = 2, kKindWindow = 3, kKindSeparator = 4 };
 
@@ -62,7 +62,7 @@ static void paint_title(App *app, HDC dc)
     if (app->image && app->file_name[0])
         lstrcpynW(title, app->file_name, kPathMax);
     else
-        swprintf(title, std::size(title), L"%ls %ls", kAppName, kVersion);
+        swprintf(title, std::size(title), L"%ls %ls", kAppName, VELDMOOR_VERSION_W);
     int pad = ui_scale(app, 10);
     int span_l = app->rc_title.left + pad, span_r = app->rc_title.right - pad;
     if (span_r <= span_l) return;
