@@ -2,6 +2,7 @@
 // between two real processes.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "app/commands.h"
 #include "app/switches.h"
 #include "files/files.h"
 #include "shell/modal.h"
@@ -10,6 +11,7 @@
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -216,12 +218,51 @@ TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)
     EXPECT_EQ(window_title(g_app.hwnd), L"broken.png - Veldmoor");
     EXPECT_EQ(g_box_count, 1);
     EXPECT_NE(g_last_box_text.find(L"「broken.png」不是有效的图片"), std::wstring::npos) ;
-    // The queue still holds the one picture, so the browse hint replaces the failure text.
+    // The browse hint does not cover the failure while no picture shows.
     EXPECT_EQ(g_app.queue_count, 1);
-    EXPECT_STREQ(g_app.status, L"这个目录里只有这一张图片");
+    EXPECT_STREQ(g_app.status, L"载入失败：broken.png");
 
     app_load_no_queue(&g_app, bad.c_str());
     EXPECT_STREQ(g_app.status, L"载入失败：broken.png");
+    temp_dir_remove(dir);
+}
+
+TEST_F(MainWindow, AFailedLoadKeepsItsStatusAndGreysApplyUntilTheNextAction)
+{
+    NEEDS_TESTDATA();
+    std::wstring dir = temp_dir_create(L"appfail");
+    std::wstring good = dir + L"\\a.jpg", bad = dir + L"\\b.png";
+    ASSERT_TRUE(CopyFileW(testdata_path(L"orientation/Landscape_1.jpg").c_str(), good.c_str(), FALSE));
+    ASSERT_TRUE(write_file_bytes(bad, "\x89PNG\r\n\x1a\n\0\0", 10));
+    auto apply_enabled = [] {
+        for (int i = 0; i < g_app.panel_count; ++i)
+            if (g_app.panel_items[i].kind == 5) return g_app.panel_items[i].enabled;
+        return -1;
+    };
+    // Loading in crop mode (the open command) and paging onto a broken file: the failure stays.
+    struct Way {
+        bool crop;
+        std::function<void()> load;
+    } ways[] = {
+        {true, [&] { app_load(&g_app, bad.c_str()); }},
+        {false, [&] { SendMessageW(g_app.hwnd, WM_KEYDOWN, VK_RIGHT, 0); }},  // a.jpg → b.png
+    };
+    for (const Way &way : ways) {
+        app_load(&g_app, good.c_str());
+        ASSERT_NE(g_app.image, nullptr);
+        ASSERT_EQ(g_app.queue_count, 2);
+        if (way.crop) app_command(&g_app, 9);
+        ASSERT_EQ(g_app.crop_mode, way.crop ? 1 : 0);
+        ASSERT_EQ(apply_enabled(), 1);
+        way.load();
+        EXPECT_EQ(g_app.image, nullptr);
+        EXPECT_STREQ(g_app.status, L"载入失败：b.png");
+        EXPECT_EQ(apply_enabled(), 0) << "apply must go grey with the picture";
+        if (!way.crop) continue;
+        app_command(&g_app, 10);  // the next action may speak again
+        EXPECT_EQ(g_app.crop_mode, 0);
+        EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
+    }
     temp_dir_remove(dir);
 }
 

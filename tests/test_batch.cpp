@@ -584,6 +584,48 @@ protected:
     bool scroll_bar_shown() { return (GetWindowLongW(dlg, GWL_STYLE) & WS_VSCROLL) != 0; }
 };
 
+TEST_F(BatchDialog, WidthLabelShowsWholeAndNumberFieldsReplaceTheirTextAt96And144Dpi)
+{
+    for (int dpi : {96, 144}) {
+        for (HFONT f : {app.font_text, app.font_small, app.font_bold}) DeleteObject(f);
+        app.dpi = dpi;
+        app.font_text = make_font(dpi, 9, 400), app.font_small = make_font(dpi, 8, 400);
+        app.font_bold = make_font(dpi, 9, 600);
+        ASSERT_TRUE(dlg = batch_open(&app));
+        if (!job()->crop_on) click(4);
+        // Each field after its mode chip: clicked, its number shows selected and typing replaces it.
+        for (int id : {17, 15, 16}) {
+            click(id == 17 ? 9 : 7);
+            click(id);
+            Dib shot;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            RECT r = job()->rc[id];
+            OffsetRect(&r, 0, -job()->scroll_y);
+            EXPECT_GT(count_colour(shot, r, 0x0078D7), 20) << dpi << " field " << id << ": no selection shown";
+            if (id == 17) {  // the label's ink starts inside the margin and keeps its measured width
+                int first = -1, last = -1;
+                for (int x = 0; x < r.left; ++x) {
+                    RECT column = {x, r.top, x + 1, r.bottom};
+                    if (count_colour(shot, column, 0x1E1E22u) == r.bottom - r.top) continue;
+                    last = x, first = first < 0 ? x : first;
+                }
+                SIZE size = {};
+                SelectObject(shot.dc, app.font_text);
+                GetTextExtentPoint32W(shot.dc, L"宽度（高度按比例）", 9, &size);
+                EXPECT_GE(first, MulDiv(20, dpi, 96) - 1) << dpi;
+                EXPECT_GE(last - first + 1, size.cx * 8 / 10) << dpi;
+            }
+            for (char k : {'1', '2', '3', '4'}) SendMessageW(dlg, WM_KEYDOWN, (WPARAM)k, 0);
+            int value = id == 17 ? job()->resize_width : id == 15 ? job()->crop_w : job()->crop_h;
+            EXPECT_EQ(value, 1234) << dpi << " field " << id;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            EXPECT_EQ(count_colour(shot, r, 0x0078D7), 0) << "typing ends the selection";
+            dib_free(&shot);
+        }
+        SendMessageW(dlg, WM_CLOSE, 0, 0);
+    }
+}
+
 TEST_F(BatchDialog, OpensWithDefaultsAndNoScrollBarThenRemembersSettings)
 {
     g_bdef_inited = 0;

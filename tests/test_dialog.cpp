@@ -180,6 +180,30 @@ TEST_F(ExportDialog, TypingIsDebouncedIntoOneEstimateAndSaturates)
     }
 }
 
+TEST_F(ExportDialog, TheCustomBoxSelectsItsTextSoTypingReplacesItAt96And144Dpi)
+{
+    for (int dpi : {96, 144}) {
+        RECT suggested;
+        GetWindowRect(g_app.hwnd, &suggested);
+        SendMessageW(g_app.hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+        run_dialog(0, 200, 0, [&](HWND dlg, ExportState *s) {
+            ASSERT_EQ(s->dpi, (uint32_t)dpi);
+            click(dlg, kZoneCustom);
+            Dib shot;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            EXPECT_GT(count_colour(shot, s->rc_kb_box, 0x0078D7), 20) << dpi << ": the number is not shown selected";
+            for (char k : {'2', '5', '0'}) key(dlg, (WPARAM)k);
+            EXPECT_EQ(s->target_kb, 250u) << dpi;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            EXPECT_EQ(count_colour(shot, s->rc_kb_box, 0x0078D7), 0) << dpi;
+            key(dlg, '9');
+            EXPECT_EQ(s->target_kb, 2509u) << "after the first key, typing appends";
+            dib_free(&shot);
+            key(dlg, VK_ESCAPE);
+        });
+    }
+}
+
 // A picture still as its file holds it: the compression estimate is the file itself,
 // shown as kept; after an edit it is an encoding again.
 TEST_F(ExportDialog, EstimateKeepsAnUnchangedFileThatAlreadyFits)

@@ -474,6 +474,7 @@ static void window_command(App *app, int id)
 
 int app_command(App *app, int id)
 {
+    app->load_failed = 0;
     if (range_command(app, id)) return 1;
     switch (id) {
     case 1: do_open(app); break;

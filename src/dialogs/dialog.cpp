@@ -371,6 +371,7 @@ static void on_button_down(ExportState *s, int x, int y)
     SetFocus(s->hwnd);
     s->pressed = ex_hit(s, x, y);
     s->editing = s->pressed == kZoneCustom;
+    s->kb_selected = s->editing;
     if (s->editing) _snwprintf(s->kb_text, std::size(s->kb_text), L"%u", s->target_kb);
     s->kb_text[std::size(s->kb_text) - 1] = 0;
     InvalidateRect(s->hwnd, nullptr, FALSE);
@@ -405,8 +406,10 @@ static int key_digit(WPARAM key)
 
 static void on_edit_key(ExportState *s, WPARAM key)
 {
-    size_t len = wcslen(s->kb_text);
     int digit = key_digit(key);
+    if (s->kb_selected && (digit >= 0 || key == VK_BACK)) s->kb_text[0] = 0;  // typing replaces the selection
+    s->kb_selected = 0;
+    size_t len = wcslen(s->kb_text);
     if (key == VK_BACK) {
         if (len > 0) s->kb_text[len - 1] = 0;
     } else if (digit >= 0) {

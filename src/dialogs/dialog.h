@@ -55,6 +55,7 @@ struct ExportState {
     uint32_t quality;
     int32_t format_count;
     int32_t hot, pressed, editing;
+    int32_t kb_selected;  // the box's whole text is selected: the next digit replaces it
     uint32_t dpi;
     HFONT font_text, font_small, font_bold;  // borrowed from the App
     WCHAR kb_text[16];

@@ -1,6 +1,7 @@
 // The export dialog's geometry, hit testing and painting.
 #include "dialogs/dialog.h"
 #include "dialogs/dlg_common.h"
+#include <cwchar>
 #include <iterator>
 
 static constexpr const WCHAR *kFmtName5[] = {L"JPEG", L"PNG", L"WebP", L"BMP", L"TIFF"};
@@ -14,6 +15,7 @@ static constexpr COLORREF kChipSelected = RGB(43, 74, 116);
 static constexpr COLORREF kAccent = RGB(76, 154, 255);
 static constexpr COLORREF kAccentHot = RGB(99, 170, 255);
 static constexpr COLORREF kInputFill = RGB(26, 26, 29);
+static constexpr COLORREF kSelection = RGB(0, 120, 215);
 static constexpr COLORREF kTrackFill = RGB(24, 24, 27);
 static constexpr COLORREF kEstimateFill = RGB(23, 23, 26);
 static constexpr COLORREF kWarning = RGB(255, 138, 92);
@@ -199,6 +201,19 @@ static void paint_check(ExportState *s, HDC dc, int x, int y, int k)
     DeleteObject(pen);
 }
 
+// The selected number of the box, highlighted as an edit control shows a selection.
+static void paint_selection(ExportState *s, HDC dc, const RECT &box, const WCHAR *number)
+{
+    HGDIOBJ old = SelectObject(dc, s->font_text);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, number, (int)wcsspn(number, L"0123456789"), &size);
+    SelectObject(dc, old);
+    RECT sel = {box.left - S(s, 2), box.top + S(s, 4), box.left + size.cx + S(s, 2), box.bottom - S(s, 4)};
+    HBRUSH brush = CreateSolidBrush(kSelection);
+    FillRect(dc, &sel, brush);
+    DeleteObject(brush);
+}
+
 static void paint_size_rows(ExportState *s, HDC dc)
 {
     text(dc, L"目标体积", s->rc_label_kb, s->font_small, kLabel, DT_LEFT | DT_BOTTOM);
@@ -214,6 +229,7 @@ static void paint_size_rows(ExportState *s, HDC dc)
     kb[std::size(kb) - 1] = 0;
     RECT box = s->rc_kb_box;
     box.left += S(s, 10);
+    if (s->editing && s->kb_selected) paint_selection(s, dc, box, kb);
     text(dc, kb, box, s->font_text, kText, DT_LEFT | DT_VCENTER);
 
     int k = S(s, 15);

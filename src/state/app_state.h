@@ -89,6 +89,7 @@ struct App {
 
     int32_t crop_mode;
     WCHAR status[kStatusMax];
+    int32_t load_failed;  // the last load failed: its status outlives the browse hint until the next action
     WCHAR file_name[kPathMax];
     WCHAR file_path[kPathMax];
     int32_t file_size;
@@ -134,6 +135,7 @@ struct App {
     int32_t panel_count;
     int32_t panel_hot_row, panel_hot_btn;
     int32_t panel_focus;
+    int32_t panel_scroll, panel_scroll_max;  // how far the items above the pinned buttons are scrolled
     WCHAR panel_text[kPanelTextMax];
 
     int32_t compress_kb, compress_allow_downscale, compress_min_side;
