@@ -3,6 +3,8 @@
 // from the file and a new one is built for the encoder.
 #include "codec/exif.h"
 #include "codec/codec.h"
+#include "codec/codec_heif.h"
+#include "codec/codec_probe.h"
 #include <libexif/exif-data.h>
 #include <libexif/exif-utils.h>
 #include <cstdio>
@@ -93,7 +95,9 @@ bool read_app1_from_path(const WCHAR *path, std::vector<uint8_t> *payload)
     FileCloser f = {CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (f.h == INVALID_HANDLE_VALUE) return false;
-    return read_app1(f.h, payload);
+    if (read_app1(f.h, payload)) return true;
+    // A HEIF keeps its EXIF block as an item of its own.
+    return codec_probe_file(path).format == kProbeHeif && heif_exif_payload(path, payload);
 }
 
 // Loads without libexif's "fixing", which would invent or rewrite entries.
