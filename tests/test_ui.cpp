@@ -600,6 +600,8 @@ TEST_F(ChromeRealWindow, DpiChangeKeepsTheUsersChoicesAndRescalesTheRest)
 {
     NEEDS_TESTDATA();
     app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    for (DWORD start = GetTickCount(); browse_listing(app) && GetTickCount() - start < 10000; pump())
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);  // the folder, listed on its worker
     app->compress_kb = 500, app->compress_format = 2, app->convert_format = 3, app->quality = 70;
     app->compress_allow_downscale = 0, app->compress_min_side = 1024;
     SendMessageW(app->hwnd, WM_KEYDOWN, VK_SPACE, 0);  // slideshow on
