@@ -322,18 +322,25 @@ static void cache_over_checker(uint8_t *px, int x0, int y0, int w, int h, int n)
     }
 }
 
+// Frees the cached bitmap, which sits on the buffer about to be rewritten, and grows
+// the buffer only when it is too small: fresh memory is slow to touch.
+static bool cache_reserve(App *app, size_t bytes)
+{
+    ViewPyramid *p = &app->view_pyramid;
+    canvas_view_free(app);
+    if (p->cache_cap >= bytes) return true;
+    free(p->cache_px);
+    p->cache_px = (uint8_t *)malloc(bytes);
+    p->cache_cap = p->cache_px ? bytes : 0;
+    return p->cache_px != nullptr;
+}
+
 // The visible part of the picture at display size dw x dh, at (x, y) from its corner.
 static GpBitmap *cache_build(App *app, int dw, int dh, int x, int y, int w, int h)
 {
     ViewPyramid *p = &app->view_pyramid;
     size_t bytes = (size_t)w * h * 4;
-    canvas_view_free(app);  // its bitmap sits on the buffer about to be rewritten
-    if (p->cache_cap < bytes) {
-        free(p->cache_px);
-        p->cache_px = (uint8_t *)malloc(bytes);
-        p->cache_cap = p->cache_px ? bytes : 0;
-        if (!p->cache_px) return nullptr;
-    }
+    if (!cache_reserve(app, bytes)) return nullptr;
     const ::Image *src = pyramid_source(app, dw, dh);
     if (!canvas_box_resample(src, dw, dh, x, y, w, h, p->cache_px, &p->scratch, &p->scratch_cap)) return nullptr;
     if (app->image->has_alpha) cache_over_checker(p->cache_px, x, y, w, h, std::max(2, ui_scale(app, 8)));
@@ -371,13 +378,7 @@ static const uint8_t *enlarged_build(App *app, int dw, int dh, int x, int y, int
 {
     ViewPyramid *p = &app->view_pyramid;
     size_t bytes = (size_t)w * h * 4, cols = sizeof(int32_t) * (size_t)w;
-    canvas_view_free(app);  // its bitmap sits on the buffer about to be rewritten
-    if (p->cache_cap < bytes) {
-        free(p->cache_px);
-        p->cache_px = (uint8_t *)malloc(bytes);
-        p->cache_cap = p->cache_px ? bytes : 0;
-        if (!p->cache_px) return nullptr;
-    }
+    if (!cache_reserve(app, bytes)) return nullptr;
     if (p->scratch_cap < cols) {
         void *grown = realloc(p->scratch, cols);
         if (!grown) return nullptr;
