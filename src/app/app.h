@@ -1,6 +1,7 @@
 // The one application state record and the loading operations every part uses.
 #pragma once
 #include <windows.h>
+#include "app/handover_block.h"
 #include "image/image.h"
 
 namespace Gdiplus { class GpBitmap; }  // GDI+ flat-API bitmap
@@ -59,8 +60,6 @@ struct PanelItem {
 constexpr WCHAR kAppName[] = L"Veldmoor";
 constexpr WCHAR kMainClass[] = L"Veldmoor.MainWnd";
 constexpr WCHAR kMutexName[] = L"Veldmoor.SingleInstance";
-constexpr uint32_t kHandoverMagic = 0x524D4456;  // "VDMR"
-constexpr uint32_t kHandoverVersion = 1;
 
 struct App {
     HINSTANCE instance;
