@@ -26,8 +26,9 @@ struct jpeg_marker_reader {
     unsigned int discarded_bytes;
 };
 
-// Lookahead bits of the tables.
+// Lookahead bits of the tables, and of libjpeg's own.
 constexpr int kLook = 12;
+constexpr int kLibjpegLook = 8;
 
 struct EighthTable {
     int32_t maxcode[18];    // largest code of each length, -1 if none; [17] is a sentinel
@@ -138,11 +139,10 @@ inline int take(Reader *r, int n)
     return (int)(r->bits >> r->left) & ((1 << n) - 1);
 }
 
-// A code bit by bit, as libjpeg does past its lookahead.
-int symbol_slow(Reader *r, const EighthTable *t)
+// A code bit by bit from its first l bits, as libjpeg does past its lookahead.
+int symbol_slow(Reader *r, const EighthTable *t, int l)
 {
-    int l = 1;
-    int32_t code = take(r, 1);
+    int32_t code = take(r, l);
     while (code > t->maxcode[l]) {
         code = (code << 1) | take(r, 1);
         ++l;
@@ -152,15 +152,6 @@ int symbol_slow(Reader *r, const EighthTable *t)
         return 0;
     }
     return t->symbols[code + t->valoffset[l]];
-}
-
-// The next kLook bits if that many are loaded, without reaching past a marker.
-inline bool peek(Reader *r, unsigned *look)
-{
-    if (r->left < kLook) fill(r, 0);
-    if (r->left < kLook) return false;
-    *look = (unsigned)(r->bits >> (r->left - kLook)) & ((1u << kLook) - 1);
-    return true;
 }
 
 inline int extend(int v, int size)
@@ -178,16 +169,46 @@ int32_t entry_of(int sym, bool ac, int consumed, int value, bool value_read)
     return e | size << 9;
 }
 
-// One code and, where the table holds them, its value bits.
+// A code decoded as libjpeg's slow path decodes it, refilling exactly where it
+// does (below 8 bits, or for a code longer than the 8 bits it had).
+int32_t code_as_libjpeg(Reader *r, const EighthTable *t, bool ac)
+{
+    if (r->left < kLibjpegLook) {
+        fill(r, 0);
+        if (r->left < kLibjpegLook) return entry_of(symbol_slow(r, t, 1), ac, 0, 0, false);
+    }
+    for (int l = 1; l <= kLibjpegLook; ++l) {
+        int32_t code = (int32_t)(r->bits >> (r->left - l)) & ((1 << l) - 1);
+        if (code <= t->maxcode[l]) {
+            r->left -= l;
+            return entry_of(t->symbols[code + t->valoffset[l]], ac, 0, 0, false);
+        }
+    }
+    return entry_of(symbol_slow(r, t, kLibjpegLook + 1), ac, 0, 0, false);
+}
+
+// One code and, where the table holds them, its value bits. The bit buffer is
+// refilled only where libjpeg refills it: a file's end is then reached at the
+// same code, and the bytes left at a restart marker are the same.
 inline int32_t next_code(Reader *r, const EighthTable *t, bool ac)
 {
-    unsigned look;
-    int32_t e;
-    if (peek(r, &look) && (e = t->code_look[look]) != 0) {
-        r->left -= e & 31;
-        return e;
+    if (r->left >= kLook) {
+        int32_t e = t->code_look[(r->bits >> (r->left - kLook)) & ((1u << kLook) - 1)];
+        if (e) {
+            r->left -= e & 31;
+            return e;
+        }
+        return entry_of(symbol_slow(r, t, 1), ac, 0, 0, false);
     }
-    return entry_of(symbol_slow(r, t), ac, 0, 0, false);
+    if (r->left >= kLibjpegLook) {
+        // The bits loaded, zero-padded: the entry holds if it lies within them.
+        int32_t e = t->code_look[(r->bits << (kLook - r->left)) & ((1u << kLook) - 1)];
+        if (e && (e & 31) <= r->left) {
+            r->left -= e & 31;
+            return e;
+        }
+    }
+    return code_as_libjpeg(r, t, ac);
 }
 
 inline int value_of(Reader *r, int32_t e)
@@ -221,18 +242,12 @@ void skip_ac(Reader *r, const EighthTable *t)
     uint64_t bits = r->bits;
     int left = r->left;
     for (int k = 1; k < DCTSIZE2;) {
-        if (left < kLook) {
-            r->bits = bits;
-            r->left = left;
-            fill(r, 0);
-            bits = r->bits;
-            left = r->left;
-        }
-        // Several codes at once, as long as none of them can end the block early.
+        // Several codes at once, as long as none of them can end the block early
+        // and libjpeg would not refill before the last of them (8 bits left).
         if (left >= kLook) {
             uint16_t e = t->skip_look[(bits >> (left - kLook)) & ((1u << kLook) - 1)];
             int passed = (e >> 4) & 0xFF;
-            if (e && k + passed < DCTSIZE2) {
+            if (e && k + passed < DCTSIZE2 && left - (e & 15) >= kLibjpegLook) {
                 left -= e & 15;
                 if (e & kSkipEob) break;
                 k += passed;
