@@ -31,6 +31,10 @@ need ninja
 source_of() {  # the Debian source folder the MinGW set-up fetched
   local dir
   dir=$(ls -d "$deps/src/$1"-*/ 2>/dev/null | head -1)
+  if [ -z "$dir" ]; then
+    mkdir -p "$deps/src" && (cd "$deps/src" && apt-get source -qq "$1" >/dev/null 2>&1)
+    dir=$(ls -d "$deps/src/$1"-*/ 2>/dev/null | head -1)
+  fi
   [ -n "$dir" ] || { echo "fuzz: no source of $1 under .deps/src (run scripts/setup.sh)"; exit 1; }
   echo "${dir%/}"
 }

@@ -12,7 +12,8 @@ sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           mingw-w64-x86-64-dev wine wine64 xvfb xauth x11-apps x11-utils fonts-wqy-microhei cmake ninja-build
           nasm googletest dpkg-dev autoconf automake libtool autopoint gettext pkg-config
-          gcc xdotool xclip libx11-dev imagemagick python3 cups printer-driver-cups-pdf poppler-utils)
+          gcc xdotool xclip libx11-dev imagemagick python3 cups printer-driver-cups-pdf poppler-utils
+          clang-14 libclang-rt-14-dev llvm-14)
 
 missing=()
 for p in "${packages[@]}"; do
