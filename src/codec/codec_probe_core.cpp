@@ -247,13 +247,27 @@ void probe_tiff(Reader *r, ProbeResult *res)
     if (tile >= kMaxTileBytes || (!f.tile_w && strip >= kMaxTileBytes)) res->verdict = kProbeDamaged;
 }
 
+// Up to one window of bytes from the start, without copying them.
+const uint8_t *head_bytes(Reader *r, size_t *n)
+{
+    *n = r->size < kWindow ? (size_t)r->size : kWindow;
+    if (r->mem) return r->mem;
+    uint8_t first;
+    if (!read_at(r, 0, &first, 1)) return nullptr;  // loads the window at the start
+    if (r->window_len < *n) *n = r->window_len;
+    return r->window;
+}
+
+// libwebp reads a frame without its chunk header as long as the data it is given
+// holds its first partition: a 64-byte head refused what the decoder, which
+// gets the whole file, reads. One window holds any first partition under 16 KB.
 void probe_webp(Reader *r, ProbeResult *res)
 {
-    uint8_t head[64];
-    size_t n = r->size < sizeof head ? (size_t)r->size : sizeof head;
-    if (!read_at(r, 0, head, n)) return;
+    size_t n;
+    const uint8_t *head = head_bytes(r, &n);
     WebPBitstreamFeatures features;
-    if (WebPGetFeatures(head, n, &features) == VP8_STATUS_OK) judge(res, (uint32_t)features.width, (uint32_t)features.height);
+    if (head && WebPGetFeatures(head, n, &features) == VP8_STATUS_OK)
+        judge(res, (uint32_t)features.width, (uint32_t)features.height);
 }
 
 ProbeFormat format_of(const uint8_t *h, size_t n)
