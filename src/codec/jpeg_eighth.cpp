@@ -377,6 +377,8 @@ bool takes_over(j_decompress_ptr cinfo)
 {
     if (!g_enabled.load(std::memory_order_relaxed)) return false;
     if (cinfo->progressive_mode || cinfo->arith_code || cinfo->buffered_image) return false;
+    // Several scans were all read by libjpeg inside jpeg_start_decompress.
+    if (jpeg_has_multiple_scans(cinfo)) return false;
     if (cinfo->comps_in_scan != cinfo->num_components || cinfo->blocks_in_MCU > D_MAX_BLOCKS_IN_MCU) return false;
     if (!cinfo->entropy || !cinfo->marker || !cinfo->marker->saw_SOF || cinfo->entropy->insufficient_data)
         return false;
