@@ -60,7 +60,9 @@ build_native_deps() {
       -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF \
       -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF \
       -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF -DWEBP_USE_THREAD=OFF >/dev/null &&
-    cmake --build "$work/webp" >/dev/null && cmake --install "$work/webp" >/dev/null
+    cmake --build "$work/webp" --target webp >/dev/null &&
+    mkdir -p "$native/include/webp" && cp "$(source_of libwebp)"/src/webp/*.h "$native/include/webp/" &&
+    cp "$work/webp/libwebp.a" "$native/lib/"
     [ -f "$native/lib/libwebp.a" ] || { echo "fuzz: libwebp build failed"; exit 1; }
   fi
   if [ ! -f "$native/lib/libexif.a" ]; then
