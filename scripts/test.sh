@@ -4,6 +4,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh || exit 1
+bash scripts/check-layers.sh || exit 1
 cmake --preset mingw >/dev/null || exit 1
 cmake --build --preset mingw || exit 1
 

@@ -4,7 +4,7 @@
 #include "app/app.h"
 #include "app/commands.h"
 #include "codec/codec.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "shell/modal.h"
 #include "ui/ui.h"
 #include "support/test_support.h"

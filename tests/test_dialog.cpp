@@ -2,7 +2,7 @@
 // closing with estimates in flight, input, layout and the estimate job.
 #include <gtest/gtest.h>
 #include "app/app.h"
-#include "app/export_job.h"
+#include "jobs/export_job.h"
 #include "codec/codec.h"
 #include "dialogs/dialog.h"
 #include "support/test_support.h"

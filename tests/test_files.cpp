@@ -1,7 +1,7 @@
 // The folder queue over real folders, natural order and thumbnail slots.
 #include <gtest/gtest.h>
 #include "files/files.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "shell/modal.h"
 #include "support/test_support.h"
 #include <gdiplus.h>

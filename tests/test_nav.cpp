@@ -2,7 +2,7 @@
 // over a real folder of pictures.
 #include <gtest/gtest.h>
 #include "codec/codec.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "shell/modal.h"
 #include "support/test_support.h"
 #include "support/trash.h"

@@ -2,7 +2,7 @@
 // chrome, on an App record (no window) painted into a 32-bit DIB.
 #include <gtest/gtest.h>
 #include "app/app.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/icons.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "shell/modal.h"
 #include "shell/util.h"
+#include "app/app.h"
 #include "support/test_support.h"
 #include "view/canvas.h"
 #include <gdiplus.h>

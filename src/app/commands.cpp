@@ -5,13 +5,15 @@
 #include "crop/panel.h"
 #include "dialogs/batch.h"
 #include "dialogs/dialog.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "image/resize.h"
+#include "online/online.h"
 #include "shell/assoc.h"
 #include "shell/modal.h"
 #include "shell/util.h"
 #include "ui/ui.h"
 #include "view/canvas.h"
+#include <shellapi.h>
 #include <shlwapi.h>
 #include <cstring>
 #include <cwchar>
@@ -54,6 +56,13 @@ static bool picture_kept(App *app, const PictureMark &m)
 static void warn_box(App *app, const WCHAR *text)
 {
     modal_message_box(app->hwnd, text, kAppName, MB_OK | MB_ICONWARNING);
+}
+
+// The update check starts as the About box opens, so its answer can arrive while it shows.
+static void show_about(App *app)
+{
+    online_start_async(app->hwnd);
+    if (util_show_about(app)) ShellExecuteW(nullptr, L"open", online_web(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 static void repaint(App *app)
@@ -468,7 +477,7 @@ int app_command(App *app, int id)
     case 3: case 110: do_copy(app); break;
     case 4: nav_delete_current(app); break;
     case 5: do_undo(app); break;
-    case 6: util_show_about(app); break;
+    case 6: show_about(app); break;
     case 7: need_picture_menu(app, app_show_convert_menu); break;
     case 8: need_picture_menu(app, app_show_compress_menu); break;
     case 9: set_crop_mode(app, app->crop_mode == 1 ? 0 : 1); break;

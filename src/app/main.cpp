@@ -8,7 +8,7 @@
 #include "crop/crop.h"
 #include "crop/panel.h"
 #include "files/files.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "online/online.h"
 #include "shell/modal.h"
 #include "shell/util.h"
@@ -27,10 +27,23 @@ ULONG_PTR g_gdipToken;
 static constexpr int kWindowWidth = 1100;
 static constexpr int kWindowHeight = 720;
 
+static void parts_reset(App *app)
+{
+    panel_defaults(app);
+    panel_rebuild(app);
+}
+
+static void parts_paint(App *app, HDC dc)
+{
+    canvas_paint(app, dc);
+    crop_paint(app, dc);
+    panel_paint(app, dc);
+}
 
 void app_init_record(App *app, HINSTANCE instance)
 {
     ZeroMemory(app, sizeof *app);
+    app->hooks = {parts_reset, panel_layout, parts_paint, nav_thumb_bitmap, app_command, modal_depth};
     app->instance = instance;
     app->dpi = 96;
     app->queue_index = -1;

@@ -4,7 +4,7 @@
 #include "app/commands.h"
 #include "crop/crop.h"
 #include "crop/panel.h"
-#include "files/nav.h"
+#include "app/nav.h"
 #include "online/online.h"
 #include "shell/modal.h"
 #include "ui/ui.h"
@@ -168,9 +168,10 @@ void on_paint(App *app)
 
 void on_escape(App *app, LPARAM lp)
 {
-    if (app->crop_mode)
+    if (app->crop_mode) {
         crop_on_escape(app);
-    else if (app->fullscreen)
+        set_crop_mode(app, 0);
+    } else if (app->fullscreen)
         toggle_fullscreen(app);
     else if (!(lp & (1 << 30)))  // a held key must not close what the first press only left
         PostMessageW(app->hwnd, WM_CLOSE, 0, 0);

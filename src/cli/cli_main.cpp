@@ -3,7 +3,7 @@
 #include "codec/codec.h"
 #include "codec/exif.h"
 #include "compress/compress.h"
-#include "dialogs/batch_job.h"
+#include "jobs/batch_job.h"
 #include "files/files.h"
 #include "image/resize.h"
 #include <cwchar>

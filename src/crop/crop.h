@@ -1,7 +1,7 @@
 // Crop selection on the canvas: drawn, moved and resized in picture pixels,
 // optionally locked to a ratio, and applied to the picture.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 enum : int { kDragIdle = 0, kDragDraw = 1, kDragMove = 2, kDragResize = 3 };
 constexpr int kHandleInside = 8;
@@ -25,5 +25,6 @@ int crop_apply_to_image(App *app);
 // Window-procedure wiring; each returns 1 when it took the message.
 int crop_on_mouse_move(App *app, int x, int y, WPARAM keys);
 int crop_on_lbutton_up(App *app);
+// Ends a drag in progress; leaving crop mode is the caller's part.
 void crop_on_escape(App *app);
 

@@ -1,6 +1,5 @@
 // What the main window's mouse and keys do while the crop tool is involved.
 #include "crop/crop.h"
-#include "app/commands.h"
 #include "crop/panel.h"
 
 static void invalidate(App *app, const RECT *rc)
@@ -43,5 +42,4 @@ int crop_on_lbutton_up(App *app)
 void crop_on_escape(App *app)
 {
     if (app->drag_mode != kDragIdle) crop_on_lbutton_up(app);
-    set_crop_mode(app, 0);
 }

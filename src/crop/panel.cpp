@@ -1,5 +1,4 @@
 #include "crop/panel.h"
-#include "app/commands.h"
 #include "image/resize.h"
 #include "ui/ui.h"
 #include <algorithm>
@@ -179,6 +178,11 @@ int panel_hit_btn(App *app, int item, int x, int y)
     return -1;
 }
 
+static void run_command(App *app, int id)
+{
+    if (app->hooks.command) app->hooks.command(app, id);
+}
+
 void panel_click(App *app, int item, int button)
 {
     if (item < 0 || item >= app->panel_count) return;
@@ -186,9 +190,9 @@ void panel_click(App *app, int item, int button)
     if (!it.enabled) return;
     if (it.kind == kPanelRow && button >= 0 && button < it.btn_count) {
         it.selected = button;
-        app_command(app, it.btn_cmd[button]);
+        run_command(app, it.btn_cmd[button]);
     } else if (it.kind == kPanelPrimary && it.btn_cmd[0] != 0) {
-        app_command(app, it.btn_cmd[0]);
+        run_command(app, it.btn_cmd[0]);
     }
 }
 

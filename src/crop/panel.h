@@ -1,7 +1,7 @@
 // Crop settings panel beside the canvas: ratio buttons, common sizes,
 // rotation, the result text and the apply and cancel buttons.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 enum : int { kPanelHeading = 0, kPanelRow = 2, kPanelPrimary = 5, kPanelInfo = 6 };
 

@@ -1,6 +1,6 @@
 // The batch dialog: a modal, custom-drawn window over the main window.
 #pragma once
-#include "dialogs/batch_job.h"
+#include "jobs/batch_job.h"
 
 // Runs the dialog modally; 1 when it ran, 0 when it could not be created.
 int batch_run(App *app);

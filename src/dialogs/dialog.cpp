@@ -1,6 +1,6 @@
 // The export dialog's life cycle, its estimate machinery and its input.
 #include "dialogs/dialog.h"
-#include "app/export_job.h"
+#include "jobs/export_job.h"
 #include "dialogs/dlg_common.h"
 #include "shell/modal.h"
 #include <iterator>

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
-#include "app/app.h"
+#include "state/app_state.h"
 
 constexpr UINT WM_EX_RESULT = WM_APP + 41;  // wParam: the job's seq, lParam: the EstimateJob
 constexpr UINT_PTR kExTimerDebounce = 1, kExTimerPoll = 2;

@@ -1,6 +1,6 @@
 // The folder queue: the pictures of the opened picture's folder in natural order.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 int files_is_image_ext(const WCHAR *path);
 int files_queue_add(App *app, const WCHAR *path);

@@ -1,6 +1,6 @@
 // Everything lives under HKEY_CURRENT_USER\Software\Classes, so no elevation is needed.
 #include "shell/assoc.h"
-#include "app/app.h"
+#include "state/app_state.h"
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <cstdarg>

@@ -1,7 +1,6 @@
 // Shell utilities around the common dialogs: open and save, default output
 // names, the recycle bin, the About box and the window title.
 #include "shell/util.h"
-#include "online/online.h"
 #include "shell/modal.h"
 #include "shell/multi_select.h"
 #include <commdlg.h>
@@ -184,10 +183,7 @@ int util_show_about(App *app)
 {
     WCHAR text[1600];
     util_about_text(text, (int)std::size(text));
-    online_start_async(app->hwnd);
-    if (modal_message_box(app->hwnd, text, L"关于 Veldmoor", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
-        ShellExecuteW(nullptr, L"open", online_web(), nullptr, nullptr, SW_SHOWNORMAL);
-    return 1;
+    return modal_message_box(app->hwnd, text, L"关于 Veldmoor", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK;
 }
 
 void util_set_title(App *app)

@@ -1,7 +1,7 @@
 // Shell utilities: the open and save dialogs, default output names, the
 // recycle bin, printing, the About box and the window title.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 // Save-filter order: index i here is filter index i + 1 of the save dialog.
 static constexpr const WCHAR *kSaveExt[] = {L"jpg", L"png", L"webp", L"bmp", L"tif"};
@@ -21,6 +21,7 @@ int util_save_dialog(App *app, WCHAR *buffer, int capacity, const WCHAR *op);
 int util_save_dialog_fmt(App *app, WCHAR *buffer, int capacity, const WCHAR *op, int format);
 int util_recycle_file(HWND owner, const WCHAR *path);
 int util_print_image(App *app, const Image *image);
+// Shows the About box; 1 when the user asks for the product page.
 int util_show_about(App *app);
 // The About text with the product name and version filled in.
 void util_about_text(WCHAR *buffer, int capacity);

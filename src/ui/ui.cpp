@@ -1,7 +1,5 @@
 #include "ui/ui.h"
-#include "crop/panel.h"
 #include "ui/icons.h"
-#include "view/canvas.h"
 #include <shlwapi.h>
 #include <algorithm>
 #include <cstdarg>
@@ -69,8 +67,7 @@ void ui_init(App *app)
     app->playing = 0;
     ui_rebuild_toolbar(app);
     export_defaults(app);
-    panel_defaults(app);
-    panel_rebuild(app);
+    if (app->hooks.parts_reset) app->hooks.parts_reset(app);
     ui_set_status(app, L"%s", kStartupStatus);
 }
 
@@ -210,7 +207,7 @@ void ui_layout(App *app, int width, int height)
     app->rc_zoom = {zoom_left, zoom_top, W - p, zoom_top + ui_scale(app, kZoomBoxH)};
     int strip_right = std::min<int>(zoom_left - ui_scale(app, 12), app->rc_canvas.right - p);
     app->rc_strip = {p, zoom_top, std::max(strip_right, p), app->rc_zoom.bottom};
-    panel_layout(app);
+    if (app->hooks.parts_layout) app->hooks.parts_layout(app);
 }
 
 RECT ui_zoom_box(const App *app)

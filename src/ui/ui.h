@@ -1,7 +1,7 @@
 // Window chrome: layout of the strips, the toolbar, hit testing, the status
 // line, tooltips and painting the whole window.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 constexpr int kStripMax = 9;  // thumbnails in the bottom row at most
 enum : UINT_PTR { kTimerTooltip = 3, kTimerHoverMenu = 4, kTimerThumbs = 5 };

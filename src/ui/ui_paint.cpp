@@ -1,9 +1,5 @@
 #include "ui/ui.h"
-#include "shell/modal.h"
-#include "crop/panel.h"
-#include "files/nav.h"
 #include "ui/icons.h"
-#include "view/canvas.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
 #include <algorithm>
@@ -205,7 +201,7 @@ static void paint_thumb(App *app, HDC dc, int index, const RECT &slot)
     bool current = index == app->queue_index;
     gfx_rrect(dc, &slot, (float)ui_scale(app, 4), 1, current, argb(current ? RGB(63, 63, 71) : RGB(32, 32, 36)),
               argb(kAccent));
-    GpBitmap *thumb = nav_thumb_bitmap(app, index);
+    GpBitmap *thumb = app->hooks.strip_thumb ? app->hooks.strip_thumb(app, index) : nullptr;
     UINT w = 0, h = 0;
     if (thumb) {
         Gdiplus::DllExports::GdipGetImageWidth(thumb, &w);
@@ -339,8 +335,7 @@ void ui_paint(App *app, HDC dc)
     RECT clip = {0, 0, app->client_w, app->client_h};
     if (GetClipBox(dc, &clip) == ERROR) clip = {0, 0, app->client_w, app->client_h};
     fill(dc, clip, kBackground);
-    canvas_paint(app, dc);
-    panel_paint(app, dc);
+    if (app->hooks.parts_paint) app->hooks.parts_paint(app, dc);
     paint_arrow(app, dc, 0);
     paint_arrow(app, dc, 1);
     if (app->fullscreen) {
@@ -392,7 +387,7 @@ static int tip_show(App *app, int id, const WCHAR *text)
 int ui_tip_check(App *app)
 {
     // A menu or dialog is up: a tooltip would float over it.
-    if (modal_depth() > 0) return tip_hide_changed(app);
+    if (app->hooks.modal_depth && app->hooks.modal_depth() > 0) return tip_hide_changed(app);
     int hot = app->hot_button;
     if (hot >= 1000 && hot < 1000 + kQueueMax) {
         int i = hot - 1000;

@@ -1,5 +1,4 @@
 #include "view/canvas.h"
-#include "crop/crop.h"
 #include "ui/ui.h"
 #include <gdiplus.h>
 #include <algorithm>
@@ -512,5 +511,4 @@ void canvas_paint(App *app, HDC dc)
     IntersectClipRect(dc, rc.left, rc.top, rc.right, rc.bottom);
     if (vis.left < vis.right && vis.top < vis.bottom) paint_picture(app, dc, dw, dh, vis, display);
     RestoreDC(dc, saved);
-    crop_paint(app, dc);
 }

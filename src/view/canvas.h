@@ -1,7 +1,7 @@
 // The viewer canvas: where the picture sits, zooming about a point, the
 // resampled view cache and painting the picture area.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 constexpr double kZoomMin = 0.02, kZoomMax = 32.0;
 

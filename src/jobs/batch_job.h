@@ -1,6 +1,6 @@
 // Batch processing: the job record, the per-file step, the worker and the folder scan.
 #pragma once
-#include "app/app.h"
+#include "state/app_state.h"
 
 constexpr int kBatchMaxFiles = 4096;
 constexpr int kBatchScanStack = 8192;

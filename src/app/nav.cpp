@@ -1,4 +1,4 @@
-#include "files/nav.h"
+#include "app/nav.h"
 #include "files/files.h"
 #include "codec/codec.h"
 #include "shell/modal.h"

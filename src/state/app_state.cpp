@@ -1,6 +1,6 @@
 // The undo copy, made only when a picture is first edited: most pictures are
 // only looked at, and copying a big photo at load costs as much as decoding it.
-#include "app/app.h"
+#include "state/app_state.h"
 
 int app_prepare_edit(App *app)
 {

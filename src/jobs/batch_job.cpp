@@ -1,6 +1,6 @@
 // The batch engine: one step per file (load, crop, encode, write under a free
 // name), the run over the list, and the folder scan that fills the list.
-#include "dialogs/batch_job.h"
+#include "jobs/batch_job.h"
 #include "codec/codec.h"
 #include "compress/compress.h"
 #include "files/files.h"

@@ -1,4 +1,4 @@
-#include "app/export_job.h"
+#include "jobs/export_job.h"
 #include "compress/compress.h"
 #include <iterator>
 
