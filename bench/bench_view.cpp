@@ -59,6 +59,8 @@ std::vector<Step> sequence()
     for (int i = 0; i < 20; ++i) s.push_back({kZoom, 1.05, "ctrl wheel 1.05"});
     s.push_back({kActual, 1, "100 %"});
     for (int i = 0; i < 10; ++i) s.push_back({kPan, 40, "pan 40 px"});
+    for (int i = 0; i < 12; ++i) s.push_back({kZoom, 1.25, "wheel in > 100 %"});
+    for (int i = 0; i < 4; ++i) s.push_back({kPan, 40, "pan 40 px"});
     return s;
 }
 

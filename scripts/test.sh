@@ -24,20 +24,8 @@ else
   echo "test: no test pictures at $testdata: the real-photo tests will be skipped"
 fi
 
-# Printing tests print to a virtual PDF printer: a local cupsd with a default "PDF" queue.
-start_pdf_printer() {
-  command -v cupsd >/dev/null || return 0
-  local sudo_=""
-  [ "$(id -u)" = 0 ] || sudo_=sudo
-  if ! lpstat -r >/dev/null 2>&1; then
-    $sudo_ mkdir -p /run/cups
-    $sudo_ cupsd
-    for _ in $(seq 50); do lpstat -r >/dev/null 2>&1 && break; sleep 0.1; done
-  fi
-  lpstat -p PDF >/dev/null 2>&1 ||
-    $sudo_ lpadmin -p PDF -E -v cups-pdf:/ -P /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null
-  lpstat -d 2>/dev/null | grep -q ': PDF$' || $sudo_ lpadmin -d PDF
-}
+# Printing tests print to a virtual PDF printer.
+source scripts/printer.sh
 start_pdf_printer
 
 source scripts/wine-env.sh

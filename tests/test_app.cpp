@@ -2,12 +2,16 @@
 // between two real processes.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "app/commands.h"
+#include "app/switches.h"
 #include "files/files.h"
 #include "shell/modal.h"
 #include "view/canvas.h"
+#include "version.h"
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -214,12 +218,51 @@ TEST_F(MainWindow, FailedLoadLeavesNoPictureAndWarns)
     EXPECT_EQ(window_title(g_app.hwnd), L"broken.png - Veldmoor");
     EXPECT_EQ(g_box_count, 1);
     EXPECT_NE(g_last_box_text.find(L"「broken.png」不是有效的图片"), std::wstring::npos) ;
-    // The queue still holds the one picture, so the browse hint replaces the failure text.
+    // The browse hint does not cover the failure while no picture shows.
     EXPECT_EQ(g_app.queue_count, 1);
-    EXPECT_STREQ(g_app.status, L"这个目录里只有这一张图片");
+    EXPECT_STREQ(g_app.status, L"载入失败：broken.png");
 
     app_load_no_queue(&g_app, bad.c_str());
     EXPECT_STREQ(g_app.status, L"载入失败：broken.png");
+    temp_dir_remove(dir);
+}
+
+TEST_F(MainWindow, AFailedLoadKeepsItsStatusAndGreysApplyUntilTheNextAction)
+{
+    NEEDS_TESTDATA();
+    std::wstring dir = temp_dir_create(L"appfail");
+    std::wstring good = dir + L"\\a.jpg", bad = dir + L"\\b.png";
+    ASSERT_TRUE(CopyFileW(testdata_path(L"orientation/Landscape_1.jpg").c_str(), good.c_str(), FALSE));
+    ASSERT_TRUE(write_file_bytes(bad, "\x89PNG\r\n\x1a\n\0\0", 10));
+    auto apply_enabled = [] {
+        for (int i = 0; i < g_app.panel_count; ++i)
+            if (g_app.panel_items[i].kind == 5) return g_app.panel_items[i].enabled;
+        return -1;
+    };
+    // Loading in crop mode (the open command) and paging onto a broken file: the failure stays.
+    struct Way {
+        bool crop;
+        std::function<void()> load;
+    } ways[] = {
+        {true, [&] { app_load(&g_app, bad.c_str()); }},
+        {false, [&] { SendMessageW(g_app.hwnd, WM_KEYDOWN, VK_RIGHT, 0); }},  // a.jpg → b.png
+    };
+    for (const Way &way : ways) {
+        app_load(&g_app, good.c_str());
+        ASSERT_NE(g_app.image, nullptr);
+        ASSERT_EQ(g_app.queue_count, 2);
+        if (way.crop) app_command(&g_app, 9);
+        ASSERT_EQ(g_app.crop_mode, way.crop ? 1 : 0);
+        ASSERT_EQ(apply_enabled(), 1);
+        way.load();
+        EXPECT_EQ(g_app.image, nullptr);
+        EXPECT_STREQ(g_app.status, L"载入失败：b.png");
+        EXPECT_EQ(apply_enabled(), 0) << "apply must go grey with the picture";
+        if (!way.crop) continue;
+        app_command(&g_app, 10);  // the next action may speak again
+        EXPECT_EQ(g_app.crop_mode, 0);
+        EXPECT_STREQ(g_app.status, L"滚轮缩放 · 拖动平移 · ← → 翻页");
+    }
     temp_dir_remove(dir);
 }
 
@@ -233,6 +276,18 @@ TEST_F(MainWindow, EmptyPathClearsThePictureButKeepsTheName)
     EXPECT_EQ(g_app.file_size, 0);
     EXPECT_STREQ(g_app.file_name, L"Landscape_2.jpg");
     EXPECT_EQ(window_title(g_app.hwnd), L"Landscape_2.jpg - Veldmoor");
+}
+
+// A close request from outside waits while a dialog or box is open: a save may be running.
+TEST_F(MainWindow, ACloseRequestIsRefusedWhileADialogIsOpen)
+{
+    modal_enter();
+    SendMessageW(g_app.hwnd, WM_CLOSE, 0, 0);
+    pump_messages();
+    EXPECT_TRUE(IsWindow(g_app.hwnd));
+    modal_leave();
+    SendMessageW(g_app.hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(g_app.hwnd));
 }
 
 TEST_F(MainWindow, BrowseHintFollowsTheQueueCount)
@@ -345,6 +400,27 @@ TEST(CommandLine, RelativePathsBecomeFullPaths)
     temp_dir_remove(dir);
 }
 
+TEST(CommandLine, OnlyALoneFirstArgumentIsASwitch)
+{
+    const struct {
+        std::vector<std::wstring> args;
+        int which;
+    } cases[] = {
+        {{L"Veldmoor.exe", L"--add-open-with"}, kSwitchAddOpenWith},
+        {{L"Veldmoor.exe", L"--Remove-Open-With"}, kSwitchRemoveOpenWith},
+        {{L"Veldmoor.exe", L"--add-open-with", L"a.jpg"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"a.jpg", L"--remove-open-with"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"--add-open"}, kSwitchNone},
+        {{L"Veldmoor.exe", L"a.jpg"}, kSwitchNone},
+        {{L"Veldmoor.exe"}, kSwitchNone},
+    };
+    for (auto c : cases) {
+        std::vector<WCHAR *> argv;
+        for (auto &a : c.args) argv.push_back(&a[0]);
+        EXPECT_EQ(switch_from_args((int)argv.size(), argv.data()), c.which) << c.args.size();
+    }
+}
+
 TEST(CommandLine, AFolderContributesOnePictureFromInside)
 {
     std::wstring dir = temp_dir_create(L"clidir");
@@ -393,9 +469,18 @@ TEST(Executable, CarriesItsIconVersionAndManifest)
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT len = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &len));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    // The project version, in the numbers and in the texts the shell shows.
+    const DWORD ms = VELDMOOR_VERSION_MAJOR << 16 | VELDMOOR_VERSION_MINOR, ls = VELDMOOR_VERSION_PATCH << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, ms);
+    EXPECT_EQ(fixed->dwFileVersionLS, ls);
+    EXPECT_EQ(fixed->dwProductVersionMS, ms);
+    EXPECT_EQ(fixed->dwProductVersionLS, ls);
+    for (const WCHAR *name : {L"FileVersion", L"ProductVersion"}) {
+        WCHAR *text = nullptr;
+        std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), (void **)&text, &len)) << name;
+        EXPECT_STREQ(text, VELDMOOR_VERSION_W) << name;
+    }
 }
 
 // Two real processes: this one holds the instance mutex and the window, a second

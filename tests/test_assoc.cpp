@@ -1,6 +1,8 @@
 // Open-with registration in the test prefix's registry.
 #include <gtest/gtest.h>
 #include "shell/assoc.h"
+#include "app/app.h"
+#include <shlwapi.h>
 #include <string>
 
 namespace {
@@ -84,6 +86,41 @@ TEST_F(Assoc, RemoveFollowsTheStoredCommandOnlyToANamedProgram)
         EXPECT_TRUE(key_exists(L"Applications\\other.exe"));
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\Applications\\OldName.exe");
+}
+
+DWORD run(const std::wstring &exe, const WCHAR *args)
+{
+    std::wstring line = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = 0xFFFFFFFE;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+// The setup program's switches on the real Veldmoor.exe, with another copy
+// running: they register and remove that executable and are not handed over.
+TEST_F(Assoc, SwitchesOfTheProgramRegisterAndRemoveItself)
+{
+    WCHAR exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    PathRemoveFileSpecW(exe);  // tests folder
+    PathRemoveFileSpecW(exe);  // build folder
+    PathAppendW(exe, L"Veldmoor.exe");
+    HANDLE running = CreateMutexW(nullptr, FALSE, kMutexName);
+    ASSERT_EQ(run(exe, L"--add-open-with"), 0u);
+    EXPECT_EQ(reg_text(L"Veldmoor.png\\shell\\open\\command", nullptr), L"\"" + std::wstring(exe) + L"\" \"%1\"");
+    EXPECT_EQ(reg_text(L"Applications\\Veldmoor.exe", L"FriendlyAppName"), L"Veldmoor");
+    ASSERT_EQ(run(exe, L"--remove-open-with"), 0u);
+    EXPECT_EQ(assoc_is_installed(), 0);
+    EXPECT_FALSE(key_exists(L"Applications\\Veldmoor.exe"));
+    EXPECT_TRUE(key_exists(L"Applications\\other.exe"));
+    CloseHandle(running);
 }
 
 }  // namespace

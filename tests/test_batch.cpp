@@ -226,6 +226,21 @@ TEST_F(BatchEngine, FailuresAndMissedTargetsAreCountedAsWhatTheyAre)
     EXPECT_TRUE(output_of(job.get(), 2).empty());
 }
 
+TEST_F(BatchEngine, CompressionKeepsASourceThatAlreadyFitsUnlessCropped)
+{
+    std::wstring src = dir + L"\\fits.jpg";
+    Image *img = make_gradient(300, 200, false);
+    ASSERT_TRUE(codec_save(img, src.c_str(), 97, nullptr, nullptr, 0));
+    image_free(img);
+    JobPtr job = new_job(out, {src});
+    job->compress_on = 1;
+    for (int crop : {0, 1}) {
+        job->crop_on = crop;
+        EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+        EXPECT_EQ(read_file_bytes(output_of(job.get(), 0)) == read_file_bytes(src), !crop);
+    }
+}
+
 // Every message the threads post, in order.
 struct Recorder {
     std::vector<std::array<LONG_PTR, 3>> msgs;
@@ -280,6 +295,57 @@ Recorder run_worker(BatchJob *job, const std::function<void()> &during = nullptr
     DestroyWindow(job->hwnd);
     g_rec = nullptr;
     return rec;
+}
+
+// The temporary files in the output folder when a save renames its own.
+std::vector<std::wstring> g_temps_seen;
+void note_temps(const WCHAR *path)
+{
+    std::wstring folder(path, (size_t)(PathFindFileNameW(path) - path - 1));
+    for (const std::wstring &name : tmp_files(folder)) g_temps_seen.push_back(name);
+}
+
+void leave_file(const std::wstring &path, int minutes_old)
+{
+    write_file_bytes(path, "half", 4);
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= (ULONGLONG)minutes_old * 60 * 10000000;
+    FILETIME then = {t.LowPart, t.HighPart};
+    SetFileTime(f, nullptr, nullptr, &then);
+    CloseHandle(f);
+}
+
+// A save killed before its rename leaves its temporary file. The next batch run or
+// single save into that folder removes ours once over an hour old, never a younger
+// one or anybody else's.
+TEST_F(BatchEngine, TemporaryFilesLeftByKilledSavesAreClearedAfterAnHour)
+{
+    std::wstring src = save_png(dir + L"\\a.png", 16, 12);
+    JobPtr job = new_job(out, {src});
+    job->name_checked = note_temps;
+    g_temps_seen.clear();
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    EXPECT_EQ(batch_process_one(job.get(), 0), kBatchWritten);
+    ASSERT_EQ(g_temps_seen.size(), 2u);
+    const std::pair<std::wstring, int> left[] = {
+        {g_temps_seen[0], 90}, {g_temps_seen[1], 30}, {L"vdm1A2B.tmp", 90}, {L"notes.tmp", 600}};
+    for (int single = 0; single < 2; ++single) {
+        std::wstring folder = out + L"\\w" + std::to_wstring(single);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (auto &l : left) leave_file(folder + L"\\" + l.first, l.second);
+        Blob blob = {(uint8_t *)"saved", 5};
+        JobPtr run = new_job(folder, {src});
+        if (single)
+            EXPECT_TRUE(codec_write_blob((folder + L"\\x.jpg").c_str(), &blob, nullptr, 0));
+        else
+            run_worker(run.get());
+        std::vector<std::wstring> kept = tmp_files(folder);
+        std::sort(kept.begin(), kept.end());
+        EXPECT_EQ(kept, std::vector<std::wstring>({L"notes.tmp", L"vdm1A2B.tmp", g_temps_seen[1]}));
+    }
 }
 
 TEST_F(BatchEngine, PoolKeepsTheNamesMessagesAndCancelRuleOfOneWorker)
@@ -517,6 +583,48 @@ protected:
     std::wstring status() { return job()->status; }
     bool scroll_bar_shown() { return (GetWindowLongW(dlg, GWL_STYLE) & WS_VSCROLL) != 0; }
 };
+
+TEST_F(BatchDialog, WidthLabelShowsWholeAndNumberFieldsReplaceTheirTextAt96And144Dpi)
+{
+    for (int dpi : {96, 144}) {
+        for (HFONT f : {app.font_text, app.font_small, app.font_bold}) DeleteObject(f);
+        app.dpi = dpi;
+        app.font_text = make_font(dpi, 9, 400), app.font_small = make_font(dpi, 8, 400);
+        app.font_bold = make_font(dpi, 9, 600);
+        ASSERT_TRUE(dlg = batch_open(&app));
+        if (!job()->crop_on) click(4);
+        // Each field after its mode chip: clicked, its number shows selected and typing replaces it.
+        for (int id : {17, 15, 16}) {
+            click(id == 17 ? 9 : 7);
+            click(id);
+            Dib shot;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            RECT r = job()->rc[id];
+            OffsetRect(&r, 0, -job()->scroll_y);
+            EXPECT_GT(count_colour(shot, r, 0x0078D7), 20) << dpi << " field " << id << ": no selection shown";
+            if (id == 17) {  // the label's ink starts inside the margin and keeps its measured width
+                int first = -1, last = -1;
+                for (int x = 0; x < r.left; ++x) {
+                    RECT column = {x, r.top, x + 1, r.bottom};
+                    if (count_colour(shot, column, 0x1E1E22u) == r.bottom - r.top) continue;
+                    last = x, first = first < 0 ? x : first;
+                }
+                SIZE size = {};
+                SelectObject(shot.dc, app.font_text);
+                GetTextExtentPoint32W(shot.dc, L"宽度（高度按比例）", 9, &size);
+                EXPECT_GE(first, MulDiv(20, dpi, 96) - 1) << dpi;
+                EXPECT_GE(last - first + 1, size.cx * 8 / 10) << dpi;
+            }
+            for (char k : {'1', '2', '3', '4'}) SendMessageW(dlg, WM_KEYDOWN, (WPARAM)k, 0);
+            int value = id == 17 ? job()->resize_width : id == 15 ? job()->crop_w : job()->crop_h;
+            EXPECT_EQ(value, 1234) << dpi << " field " << id;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            EXPECT_EQ(count_colour(shot, r, 0x0078D7), 0) << "typing ends the selection";
+            dib_free(&shot);
+        }
+        SendMessageW(dlg, WM_CLOSE, 0, 0);
+    }
+}
 
 TEST_F(BatchDialog, OpensWithDefaultsAndNoScrollBarThenRemembersSettings)
 {

@@ -240,6 +240,60 @@ TEST_F(Canvas, CheckerboardFollowsThePictureCorner)
     EXPECT_EQ(app->checker_cell, n);
 }
 
+// Black and white cells one pixel wide, with fully transparent ones on request.
+Image *pixel_checks(uint32_t w, uint32_t h, bool holes)
+{
+    Image *img = image_new(w, h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint32_t v = (x + y) % 2 ? 0xFFFFFFFF : 0xFF000000;
+            if (holes && x % 3 == 0 && y % 2 == 0) v = 0;
+            std::memcpy(img->data + (size_t)y * img->stride + x * 4, &v, 4);
+        }
+    image_detect_alpha(img);
+    return img;
+}
+
+// The canvas as painted at 96 and 144 dpi (the board's cells follow the scale).
+TEST_F(Canvas, EnlargedPicturesAreCrispBlocksToEveryEdge)
+{
+    struct Case {
+        int dpi;
+        uint32_t w, h;
+        double zoom;
+        int view_x, view_y;
+        bool holes;
+    } cases[] = {
+        {96, 40, 30, 18.19, 100, 60, false},     // whole picture in view, edges inside the canvas
+        {144, 40, 30, 18.19, -333, -101, false}, // panned: the visible part starts inside a block
+        {96, 40, 30, 1.37, 500, 300, false},   {96, 301, 7, 3.0, -20, 400, false},
+        {96, 40, 30, 7.5, 30, 50, true},         // transparent cells show the board, anchored to the corner
+        {144, 40, 30, 7.5, 31, 50, true},
+    };
+    for (const Case &c : cases) {
+        app->dpi = c.dpi;
+        show(pixel_checks(c.w, c.h, c.holes));
+        app->fit_mode = 0, app->zoom = c.zoom, app->view_x = c.view_x, app->view_y = c.view_y;
+        paint();
+        int dw = canvas_disp_len(c.w, c.zoom), dh = canvas_disp_len(c.h, c.zoom), n = std::max(2, ui_scale(app, 8));
+        int wrong = 0;
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1100; ++x) {
+                int dx = x - c.view_x, dy = y - c.view_y;
+                uint32_t want = 0, v;
+                if (y >= 44 && y < 680 && dx >= 0 && dx < dw && dy >= 0 && dy < dh) {
+                    // The picture pixel under the screen pixel's centre.
+                    uint32_t sx = (uint32_t)((2 * (int64_t)dx + 1) * c.w / (2 * (int64_t)dw));
+                    uint32_t sy = (uint32_t)((2 * (int64_t)dy + 1) * c.h / (2 * (int64_t)dh));
+                    std::memcpy(&v, app->image->data + (size_t)sy * app->image->stride + sx * 4, 4);
+                    want = v >> 24 ? v & 0xFFFFFF : ((dy / n + dx / n) % 2 == 0 ? 0x363636u : 0x282828u);
+                }
+                wrong += at(x, y) != want;
+            }
+        EXPECT_EQ(wrong, 0) << c.dpi << " dpi, " << c.w << "x" << c.h << " at " << c.zoom;
+    }
+}
+
 TEST_F(Canvas, WithoutAPictureOnlyTheTwoHintLinesArePainted)
 {
     app->font_large = make_font(96, 15, 400);

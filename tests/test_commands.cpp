@@ -7,6 +7,7 @@
 #include "app/nav.h"
 #include "shell/modal.h"
 #include "ui/ui.h"
+#include "version.h"
 #include "support/test_support.h"
 #include <gdiplus.h>
 #include <shlobj.h>
@@ -185,7 +186,7 @@ TEST_F(Commands, MenuItemsAndKeysRunTheirCommands)
         {11, 57, [] { return g_app.fullscreen == 1; }},      {21, 57, [] { return g_app.fullscreen == 0; }},
         {7, 113, [] { return g_app.crop_mode == 1; }},       {11, 9, [] { return g_app.crop_mode == 0; }},
         {11, 3, [&] { return status_starts(L"已复制到剪贴板（400 × 300）"); }},
-        {11, 6, [&] { return box_starts(L"Veldmoor 1.0.0"); }},
+        {11, 6, [&] { return box_starts(L"Veldmoor " VELDMOOR_VERSION_W); }},
         {11, 140, [&] { return box_starts(L"已经加进「打开方式」列表。"); }},
         {11, 141, [&] { return item(141) && box_starts(L"已经从「打开方式」列表里移除本程序。"); }},
     };
@@ -397,6 +398,28 @@ TEST_F(Commands, MouseDragsRightClickMenusAndDoubleClicks)
     ShowWindow(g_app.hwnd, SW_RESTORE);
     GetWindowRect(g_app.hwnd, &wr);
     EXPECT_EQ(SendMessageW(g_app.hwnd, WM_NCHITTEST, 0, MAKELPARAM(wr.left, wr.top + 300)), HTLEFT);
+}
+
+// A picture still as its file holds it, already in the chosen format and within the
+// target, is kept byte for byte rather than encoded a generation worse; once turned
+// it is compressed as usual.
+TEST_F(Commands, CompressKeepsAnUnchangedPictureThatAlreadyFits)
+{
+    Image *img = make_gradient(600, 400, false);
+    WCHAR err[600];
+    std::wstring src = dir + L"\\fits.jpg", out = dir + L"\\out.jpg";
+    ASSERT_TRUE(codec_save(img, src.c_str(), 97, nullptr, err, 600)) << err;
+    image_free(img);
+    app_load(&g_app, src.c_str());
+    g_save = [&](OPENFILENAMEW *ofn) { return save_to(ofn, out); };
+    g_app.compress_format = 0;
+    do_compress_run(&g_app, 200);
+    EXPECT_TRUE(read_file_bytes(out) == read_file_bytes(src));
+    EXPECT_NE(wcsstr(g_app.status, L"已经小于目标体积，保留原图"), nullptr) << g_app.status;
+    app_command(&g_app, 111);
+    do_compress_run(&g_app, 200);
+    EXPECT_FALSE(read_file_bytes(out) == read_file_bytes(src));
+    EXPECT_TRUE(wcsstr(g_app.status, L"已压缩并保存 out.jpg") == g_app.status) << g_app.status;
 }
 
 TEST_F(Commands, ConvertAndCompressSaveWhatWasChosenForTheirPicture)

@@ -5,10 +5,13 @@
 #include "codec/jpeg_gather.h"
 #include "compress/compress.h"
 #include "image/resize.h"
+#include "image/resize_internal.h"
+#include "image/worker.h"
 #include "support/test_support.h"
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -470,4 +473,95 @@ TEST_F(Compress, TheEarlyStopBoundIsBelowTheRealSizeAndClose)
         codec_trials_end(trials);
         image_free(img);
     }
+}
+
+// Helper threads of a compression run, of the JPEG trial preparation and of a
+// resize: started from a background thread they stay in the background, and when
+// the system gives no thread the caller does the work itself with the same bytes.
+std::vector<uint8_t> helped_work(const Image *img)
+{
+    CompressParams params = {1, 0, 64, 30, 95};
+    CompressResult result = {};
+    Blob tif = {}, jpg = {};
+    CodecTrials *trials = codec_trials_begin(img, L".jpg", nullptr);
+    EXPECT_TRUE(compress_run(img, L".tif", &params, nullptr, &result, &tif, nullptr, 0));
+    EXPECT_TRUE(codec_trials_encode(trials, 80, &jpg, nullptr, 0));
+    codec_trials_end(trials);
+    image_resize_set_threads(2);
+    Image *small = image_resize(img, 700, 600, kFilterLanczos3);
+    image_resize_set_threads(0);
+    std::vector<uint8_t> out(tif.data, tif.data + tif.size);
+    out.insert(out.end(), jpg.data, jpg.data + jpg.size);
+    out.insert(out.end(), small->data, small->data + (size_t)small->stride * small->height);
+    blob_free(&tif);
+    blob_free(&jpg);
+    image_free(small);
+    return out;
+}
+
+std::vector<int> g_helper_priorities;  // each helper's, as it starts
+std::mutex g_helper_lock;
+
+TEST(CompressHelpers, StartAtTheCallersPriorityAndFallBackToOneThread)
+{
+    static Image *img = blocky(1200, 1000);
+    static std::vector<uint8_t> out[2];
+    worker_set_start_hook([] {
+        std::lock_guard<std::mutex> hold(g_helper_lock);
+        g_helper_priorities.push_back(GetThreadPriority(GetCurrentThread()));
+    });
+    for (int refused = 0; refused < 2; ++refused) {
+        worker_refuse_starts(refused);
+        HANDLE t = CreateThread(nullptr, 0, [](void *refused) -> DWORD {
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+            out[refused != nullptr] = helped_work(img);
+            return 0;
+        }, (void *)(intptr_t)refused, 0, nullptr);
+        WaitForSingleObject(t, INFINITE);
+        CloseHandle(t);
+    }
+    worker_refuse_starts(false);
+    worker_set_start_hook(nullptr);
+    EXPECT_EQ(g_helper_priorities, std::vector<int>(3, THREAD_PRIORITY_LOWEST));  // none when refused
+    EXPECT_TRUE(!out[0].empty() && out[0] == out[1]);
+    codec_shutdown();
+    image_free(img);
+}
+
+// The source file is kept as it is only when it already answers: the target's
+// format, the picture's size (either way round) and within the limit.
+TEST_F(Compress, AFileThatAlreadyFitsIsKeptAsItIs)
+{
+    std::wstring dir = temp_dir_create(L"keep"), jpg = dir + L"\\a.jpg";
+    Image *img = make_gradient(320, 240, false);
+    ASSERT_TRUE(codec_save(img, jpg.c_str(), 97, nullptr, err_, kCap)) << err_;  // above any trial
+    std::vector<uint8_t> file = read_file_bytes(jpg);
+    Image *turned = image_new(240, 320), *smaller = image_new(160, 120);
+    struct Case {
+        const char *what;
+        const Image *picture;
+        const WCHAR *ext;
+        int kb;
+        const WCHAR *keep;
+        bool kept;
+    } cases[] = {
+        {"fits", img, L".JPEG", 500, jpg.c_str(), true},
+        {"turned by orientation", turned, L".jpg", 500, jpg.c_str(), true},
+        {"too big", img, L".jpg", (int)file.size() / 1024 - 1, jpg.c_str(), false},
+        {"other format", img, L".webp", 500, jpg.c_str(), false},
+        {"other size", smaller, L".jpg", 500, jpg.c_str(), false},
+        {"changed picture", img, L".jpg", 500, nullptr, false},
+        {"no limit", img, L".jpg", 0, jpg.c_str(), false},
+    };
+    for (const Case &c : cases) {
+        CompressParams params = {c.kb, 1, 64, 30, 95, c.keep};
+        ASSERT_TRUE(compress_run(c.picture, c.ext, &params, nullptr, &result_, &blob_, err_, kCap)) << c.what;
+        EXPECT_EQ(std::vector<uint8_t>(blob_.data, blob_.data + blob_.size) == file, c.kept) << c.what;
+        EXPECT_EQ(result_.kept_source, c.kept ? 1 : 0) << c.what;
+        EXPECT_TRUE(c.kb <= 0 || result_.bytes <= c.kb * 1024) << c.what;
+    }
+    image_free(img);
+    image_free(turned);
+    image_free(smaller);
+    temp_dir_remove(dir);
 }

@@ -1,6 +1,7 @@
 // Crash reports: real processes crash and the report and dump they leave are read back.
 #include <gtest/gtest.h>
 #include "app/crash.h"
+#include "version.h"
 #include "support/test_support.h"
 #include <shlwapi.h>
 #include <string>
@@ -63,7 +64,7 @@ std::vector<std::string> check_report(const std::wstring &dir, DWORD code, DWORD
         lines.push_back(text.substr(at, end - at));
     }
     char head[200];
-    snprintf(head, sizeof head, "Veldmoor 1.0.0 crash|exception code : 0x%08X|exception addr : |thread id      : %u|",
+    snprintf(head, sizeof head, "Veldmoor " VELDMOOR_VERSION " crash|exception code : 0x%08X|exception addr : |thread id      : %u|",
              (unsigned)code, (unsigned)thread);
     std::string got;
     for (size_t i = 0; i < 4 && i < lines.size(); ++i) got += (i == 2 ? lines[i].substr(0, 17) : lines[i]) + "|";

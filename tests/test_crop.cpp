@@ -378,13 +378,44 @@ TEST_F(Crop, PanelHitTests)
 
 TEST_F(Crop, PanelOnAShortWindowThePinnedButtonsTakeTheClick)
 {
-    open(96, 1100, 520);  // the smallest window: cancel lies over the rotation row
+    open(96, 1100, 520);  // the smallest window: the rotation row would lie under cancel unscrolled
     int y = item(14).rect.top + 12;
-    ASSERT_TRUE(y >= item(10).rect.top && y < item(10).rect.bottom);
     int hit = panel_hit(app, 1000, y);
     EXPECT_EQ(hit, 14);
     panel_click(app, hit, panel_hit_btn(app, hit, 1000, y));
     EXPECT_TRUE(app->crop_mode == 0 && app->image->width == 400);  // left crop mode, not rotated
+}
+
+// Every button of the panel, in the default window at 144 dpi and the smallest
+// one at 96 dpi: the wheel brings it whole into view, where it takes its click.
+TEST_F(Crop, EveryPanelButtonCanBeScrolledIntoViewAndClicked)
+{
+    struct Size {
+        int dpi, w, h;
+        bool scrolls;
+    } sizes[] = {{144, 1100, 720, true}, {96, 760, 520, true}, {96, 1100, 720, false}, {144, 1800, 1200, false}};
+    for (const Size &sz : sizes) {
+        open(sz.dpi, sz.w, sz.h);
+        lstrcpyW(app->panel_text, L"已旋转 顺时针 90°\n当前尺寸    300 × 400");
+        panel_layout(app);
+        int x = app->rc_panel.left + 5, y = (app->rc_panel.top + app->rc_panel.bottom) / 2;
+        EXPECT_EQ(panel_wheel(app, x, y, -1), sz.scrolls ? 1 : 0) << sz.dpi << " " << sz.w;
+        EXPECT_EQ(panel_wheel(app, app->rc_panel.left - 1, y, -1), 0) << "not over the panel";
+        for (int n = 0; n < 40; ++n) panel_wheel(app, x, y, 1);
+        EXPECT_EQ(app->panel_scroll, 0);
+        for (int i = 0; i < 13; ++i)  // the pinned apply and cancel always show
+            for (int k = 0; k < item(i).btn_count; ++k) {
+                const RECT &r = item(i).btn_rect[k];
+                for (int n = 0; n < 40 && (r.top < app->rc_panel.top || r.bottom > item(14).rect.top); ++n)
+                    panel_wheel(app, x, y, -1);
+                ASSERT_TRUE(r.top >= app->rc_panel.top && r.bottom <= item(14).rect.top) << sz.dpi << " " << i;
+                int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
+                EXPECT_TRUE(panel_hit(app, cx, cy) == i && panel_hit_btn(app, i, cx, cy) == k) << sz.dpi << " " << i;
+                // Nothing that scrolled under the pinned buttons takes their clicks.
+                EXPECT_EQ(panel_hit(app, cx, item(14).rect.top + 2), 14);
+            }
+        ui_destroy(app);
+    }
 }
 
 TEST_F(Crop, PanelClicksKeysAndTheResultText)

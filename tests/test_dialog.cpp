@@ -25,7 +25,8 @@ struct Fake {
 } g_fake;
 
 int fake_estimate(uint32_t, const Image *picture, int32_t target_kb, uint32_t format, uint32_t quality, uint32_t,
-                  const WCHAR *, uint32_t *bytes, uint32_t *width, uint32_t *height, uint32_t *out_quality)
+                  const WCHAR *, const WCHAR *, uint32_t *bytes, uint32_t *width, uint32_t *height,
+                  uint32_t *out_quality)
 {
     g_fake.last_target = (uint32_t)target_kb;
     InterlockedIncrement(&g_fake.calls);
@@ -177,6 +178,49 @@ TEST_F(ExportDialog, TypingIsDebouncedIntoOneEstimateAndSaturates)
             EXPECT_EQ(g_fake.last_target, c.target);
         });
     }
+}
+
+TEST_F(ExportDialog, TheCustomBoxSelectsItsTextSoTypingReplacesItAt96And144Dpi)
+{
+    for (int dpi : {96, 144}) {
+        RECT suggested;
+        GetWindowRect(g_app.hwnd, &suggested);
+        SendMessageW(g_app.hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+        run_dialog(0, 200, 0, [&](HWND dlg, ExportState *s) {
+            ASSERT_EQ(s->dpi, (uint32_t)dpi);
+            click(dlg, kZoneCustom);
+            Dib shot;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            EXPECT_GT(count_colour(shot, s->rc_kb_box, 0x0078D7), 20) << dpi << ": the number is not shown selected";
+            for (char k : {'2', '5', '0'}) key(dlg, (WPARAM)k);
+            EXPECT_EQ(s->target_kb, 250u) << dpi;
+            ASSERT_TRUE(window_shot(dlg, &shot));
+            EXPECT_EQ(count_colour(shot, s->rc_kb_box, 0x0078D7), 0) << dpi;
+            key(dlg, '9');
+            EXPECT_EQ(s->target_kb, 2509u) << "after the first key, typing appends";
+            dib_free(&shot);
+            key(dlg, VK_ESCAPE);
+        });
+    }
+}
+
+// A picture still as its file holds it: the compression estimate is the file itself,
+// shown as kept; after an edit it is an encoding again.
+TEST_F(ExportDialog, EstimateKeepsAnUnchangedFileThatAlreadyFits)
+{
+    std::wstring dir = temp_dir_create(L"keepdlg"), src = dir + L"\\fits.jpg";
+    ASSERT_TRUE(codec_save(g_app.image, src.c_str(), 97, nullptr, nullptr, 0));
+    app_load_no_queue(&g_app, src.c_str());
+    ex_set_estimate_fn(nullptr);
+    for (int edited = 0; edited < 2; ++edited) {
+        if (edited) app_prepare_edit(&g_app);
+        run_dialog(0, 500, 0, [&](HWND, ExportState *s) {
+            ASSERT_TRUE(pump_until([s] { return settled(s); }));
+            EXPECT_EQ(ex_estimate_kept(s), !edited);
+            EXPECT_EQ(s->est_bytes == read_file_bytes(src).size(), !edited);
+        });
+    }
+    temp_dir_remove(dir);
 }
 
 TEST_F(ExportDialog, ResultsOfOlderRequestsAreDropped)
@@ -453,13 +497,13 @@ TEST(ExportEstimateJob, FormulasEncodingsAndRefusals)
         huge.width = f.w;
         huge.height = f.h;
         uint32_t b, w, h, q;
-        ASSERT_TRUE(app_export_estimate_job(1, &huge, 0, f.format, 77, 1, L"", &b, &w, &h, &q));
+        ASSERT_TRUE(app_export_estimate_job(1, &huge, 0, f.format, 77, 1, L"", nullptr, &b, &w, &h, &q));
         EXPECT_EQ(b, f.bytes) << f.format << " " << f.w;
         EXPECT_EQ(w, f.w);
         EXPECT_EQ(q, 0u);
     }
     uint32_t b = 9, w = 9, h = 9, q = 9;
-    EXPECT_FALSE(app_export_estimate_job(0, nullptr, 200, 0, 80, 1, L"", &b, &w, &h, &q));
+    EXPECT_FALSE(app_export_estimate_job(0, nullptr, 200, 0, 80, 1, L"", nullptr, &b, &w, &h, &q));
     EXPECT_EQ(b + w + h, 0u);
     EXPECT_EQ(q, 80u);
 
@@ -467,7 +511,7 @@ TEST(ExportEstimateJob, FormulasEncodingsAndRefusals)
     Image *img = make_gradient(300, 200, false);
     Blob blob = {};
     ASSERT_TRUE(codec_encode_mem(img, L".webp", 70, L"", &blob, nullptr, 0));
-    ASSERT_TRUE(app_export_estimate_job(1, img, 0, 2, 70, 1, L"", &b, &w, &h, &q));
+    ASSERT_TRUE(app_export_estimate_job(1, img, 0, 2, 70, 1, L"", nullptr, &b, &w, &h, &q));
     EXPECT_EQ(b, (uint32_t)blob.size);
     EXPECT_EQ(q, 70u);
     blob_free(&blob);

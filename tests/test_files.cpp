@@ -74,12 +74,13 @@ TEST(NaturalOrder, NumbersByValueAndCodeUnitsOtherwise)
     EXPECT_EQ(cmp(L"C:\\zzz\\a2.jpg", L"C:\\aaa\\a10.jpg"), -1);
 }
 
-TEST(PictureExtensions, TheTenKnownOnesInAnyCase)
+TEST(PictureExtensions, TheFourteenKnownOnesInAnyCase)
 {
     for (const wchar_t *p : {L"a.jpg", L"b.JPEG", L"c.jpe", L"photo.JFIF", L"d.png", L"e.bmp", L"f.gif", L"g.tif",
-                             L"h.TIFF", L"pic.Webp", L"C:\\x.y\\z.png"})
+                             L"h.TIFF", L"pic.Webp", L"C:\\x.y\\z.png", L"photo.heic", L"i.HEIF", L"j.hif",
+                             L"k.Avif"})
         EXPECT_EQ(files_is_image_ext(p), 1) << p;
-    for (const wchar_t *p : {L"photo.heic", L"archive.tar.gz", L"noext", L"icon.ico", L"C:\\x.jpg\\name", L""})
+    for (const wchar_t *p : {L"photo.heic.txt", L"archive.tar.gz", L"noext", L"icon.ico", L"C:\\x.jpg\\name", L""})
         EXPECT_EQ(files_is_image_ext(p), 0) << p;
     EXPECT_EQ(files_is_image_ext(nullptr), 0);
 }
@@ -114,14 +115,15 @@ TEST(QueueAdd, LongPathsAreCutTo259Units)
 TEST_F(Queue, ScanSortsTheFolderAndFindsTheOpenedFile)
 {
     for (const wchar_t *n : {L"img10.jpg", L"img2.jpg", L"img1.png", L"Zebra.gif", L"apple.webp", L"notes.txt",
-                             L"raw.heic", L"noext"})
+                             L"raw.heic", L"noext", L"raw.txt"})
         touch(n);
     CreateDirectoryW((dir_ + L"\\sub.jpg").c_str(), nullptr);
     std::wstring opened = dir_ + L"\\img2.jpg";
-    EXPECT_EQ(files_dir_scan(app_.get(), opened.c_str()), 5);
+    EXPECT_EQ(files_dir_scan(app_.get(), opened.c_str()), 6);
     std::vector<std::wstring> names;
     for (int i = 0; i < app_->queue_count; ++i) names.push_back(name_at(i));
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"Zebra.gif", L"apple.webp", L"img1.png", L"img2.jpg", L"img10.jpg"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Zebra.gif", L"apple.webp", L"img1.png", L"img2.jpg", L"img10.jpg",
+                                                L"raw.heic"}));
     EXPECT_EQ(app_->queue_index, 3);
     EXPECT_STREQ(app_->queue_dir, dir_.c_str());
 }

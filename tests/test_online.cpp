@@ -160,7 +160,7 @@ protected:
     static std::wstring prompt(const wchar_t *version)
     {
         return std::wstring(L"有新版了|65|发现新版本 ") + version +
-               L"（当前 1.0.0）。\n\n为避免被杀毒软件误拦，本程序不自动下载安装包。\n点「确定」去官网下载页，手动下载替换即可。";
+               L"（当前 " VELDMOOR_VERSION_W L"）。\n\n为避免被杀毒软件误拦，本程序不自动下载安装包。\n点「确定」去官网下载页，手动下载替换即可。";
     }
     static inline std::vector<std::wstring> boxes;
     std::wstring dir_;
@@ -175,10 +175,13 @@ TEST_F(Online, ReportAndCheckSendTheExactRequestsToTheMakersHost)
     EXPECT_EQ(online_check_update(ver, 32), 0);
     std::string log = file(L"requests.log");
     const std::string head = "GET http://www.quennick.com:80/api/identity?action=touch&machine_code=%E6%9C%BA%E5%99%A8"
-                             "%20A%7E1&product=veldmoor&platform=win32&version=1.0.0&version_code=10000&model=Windows%20";
+                             "%20A%7E1&product=veldmoor&platform=win32&version=" VELDMOOR_VERSION
+                             "&version_code=" VELDMOOR_VERSION_CODE "&model=Windows%20";
     EXPECT_EQ(log.rfind(head, 0), 0u) << log;
-    const std::string end = "&use_sec=0 Host=www.quennick.com\nGET http://www.quennick.com:80/product/tool/veldmoor/"
-                            "download/version.json Host=www.quennick.com\n";
+    // Both carry the release's version as their user agent.
+    const std::string end = "&use_sec=0 Host=www.quennick.com UA=" VELDMOOR_USER_AGENT
+                            "\nGET http://www.quennick.com:80/product/tool/veldmoor/download/version.json"
+                            " Host=www.quennick.com UA=" VELDMOOR_USER_AGENT "\n";
     size_t tail = log.find(end);
     EXPECT_TRUE(tail != std::string::npos && tail + end.size() == log.size()) << log;
     EXPECT_EQ(log.substr(head.size(), tail - head.size()).find_first_not_of("0123456789."), std::string::npos);

@@ -2,7 +2,10 @@
 // chrome, on an App record (no window) painted into a 32-bit DIB.
 #include <gtest/gtest.h>
 #include "app/app.h"
+#include "app/commands.h"
 #include "app/nav.h"
+#include "crop/panel.h"
+#include "shell/modal.h"
 #include "support/record_fixture.h"
 #include "support/test_support.h"
 #include "ui/icons.h"
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -292,6 +296,65 @@ TEST_F(ChromePaint, StatusShowsWithOnePictureAndWithNone)
     EXPECT_EQ(ink(0, 44, 100, 60), 0);
 }
 
+// Every text of the bottom strip fits its box whole and stops before the thumbnails
+// and the zoom box; what does not fit is left out, and only the status is ever
+// shortened, with "…" and never inside a number.
+TEST_F(ChromePaint, BottomTextsNeverCutANumber)
+{
+    const WCHAR *kStatus = L"已逆时针旋转 90°，当前 1200 × 1800 · 12345678 KB";
+    struct Case {
+        int dpi, w, h, queue;
+        uint32_t pw, ph;
+    } cases[] = {{144, 1100, 720, 9, 1200, 1800}, {144, 1100, 720, 1, 1200, 1800}, {144, 1100, 720, 3, 10000, 250},
+                 {144, 1140, 780, 9, 1200, 1800}, {96, 760, 520, 9, 1200, 1800},  {96, 1100, 720, 9, 1200, 1800},
+                 {96, 760, 520, 0, 0, 0},         {144, 1100, 720, 2, 40, 30}};
+    for (const Case &c : cases) {
+        app_release_picture(app);
+        lay_out(c.dpi, c.w, c.h);
+        if (c.pw) app->image = image_new(c.pw, c.ph);
+        app->file_size = 1572864;
+        with_queue(c.queue, c.queue / 2);
+        ui_set_status(app, L"%s", kStatus);
+        ui_layout(app, c.w, c.h);
+        WCHAR facts[96], dims[64], pos[32];
+        ui_facts_text(app, facts, 96);
+        swprintf(dims, 64, L"%u × %u", c.pw, c.ph);
+        swprintf(pos, 32, L"%d / %d", c.queue / 2 + 1, c.queue);
+        StripText t[kStripTexts];
+        int n = ui_strip_texts(app, dc, t), xs[kStripMax], first, end = app->rc_zoom.left;
+        if (strip_geom(app, xs, &first) > 0) end = std::min(end, xs[0]);
+        for (int i = 0; i < n; ++i) {
+            std::wstring text = t[i].text, status = kStatus;
+            EXPECT_LE(icon_text_width(dc, t[i].text, (float)ui_scale(app, 11), 400), t[i].right - t[i].left) << c.w;
+            EXPECT_LE(t[i].right, end) << c.dpi << " " << c.w;
+            if (text == facts || text == dims || text == pos || text == status) continue;
+            size_t keep = text.size() - 1;  // a head of the status, then "…", not splitting a number
+            ASSERT_TRUE(text.back() == L'…' && status.compare(0, keep, text, 0, keep) == 0) << c.dpi << " " << c.w;
+            EXPECT_FALSE(iswdigit(status[keep - 1]) && iswdigit(status[keep])) << c.dpi << " " << c.w;
+        }
+    }
+}
+
+// Narrow title strips drop the buttons' labels before the title loses its room.
+TEST_F(ChromePaint, TheTitleKeepsRoomAtEveryWidthAndDpi)
+{
+    with_picture();
+    lstrcpyW(app->file_name, L"Landscape_6.jpg");
+    for (int dpi : {96, 120, 144})
+        for (int w : {std::min(1100, MulDiv(760, dpi, 96)), 1100, 1400}) {  // the smallest window, the first one
+            lay_out(dpi, w, 720);
+            EXPECT_GE(app->rc_title.right - app->rc_title.left, ui_scale(app, 140)) << dpi << " " << w;
+            for (int i = 0; i + 1 < app->button_count; ++i)  // buttons never overlap
+                EXPECT_LE(app->buttons[i].x + app->buttons[i].width, app->buttons[i + 1].x) << dpi << " " << w;
+        }
+    lay_out(96, 1100, 720);
+    EXPECT_STREQ(button(1)->label, L"打开") << "wide enough: labels kept";
+    lay_out(144, 1100, 720);
+    paint();
+    RECT t = app->rc_title;
+    EXPECT_GT(ink(t.left, t.top, t.right, t.bottom), 50) << "the file name shows at 144 dpi";
+}
+
 TEST_F(ChromePaint, HoverAndToggleColours)
 {
     with_picture();
@@ -424,6 +487,145 @@ TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
     DestroyWindow(app->hwnd);
     pump();
     Gdiplus::GdiplusShutdown(g_gdipToken);
+}
+
+// The real main window, for the tests that drive it through its messages.
+class ChromeRealWindow : public ::testing::Test {
+protected:
+    App *app = &g_app;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(app->instance));
+        ASSERT_NE(app_create_main_window(app), nullptr);
+        ShowWindow(app->hwnd, SW_SHOW);
+        pump();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
+        pump();
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void set_dpi(int dpi, int w, int h)
+    {
+        RECT now;
+        GetWindowRect(app->hwnd, &now);
+        RECT suggested = {now.left, now.top, now.left + w, now.top + h};
+        SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+        pump();
+    }
+};
+
+TEST_F(ChromeRealWindow, DpiChangeKeepsTheUsersChoicesAndRescalesTheRest)
+{
+    NEEDS_TESTDATA();
+    app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+    app->compress_kb = 500, app->compress_format = 2, app->convert_format = 3, app->quality = 70;
+    app->compress_allow_downscale = 0, app->compress_min_side = 1024;
+    SendMessageW(app->hwnd, WM_KEYDOWN, VK_SPACE, 0);  // slideshow on
+    for (int cmd : {9, 202, 303}) app_command(app, cmd);  // crop mode, 4:3, the fourth common size
+    lstrcpynW(app->panel_text, L"已旋转 顺时针 90°", kPanelTextMax);
+    app->sel_active = 1, app->sel_x = 10, app->sel_y = 20, app->sel_w = 300, app->sel_h = 200;
+    canvas_zoom_at(app, 2.0, 300, 300);
+    ui_set_status(app, L"%s", L"已保存");
+    auto choices = [&] {
+        const RECT &c = app->rc_canvas;  // and the picture point at the canvas centre
+        return std::vector<int>{app->compress_kb, app->compress_format, app->convert_format, app->quality,
+                                app->compress_allow_downscale, app->compress_min_side, app->playing,
+                                app->play_timer != 0, app->crop_mode, app->crop_ratio, app->crop_preset,
+                                app->sel_active, app->sel_x, app->sel_y, app->sel_w, app->sel_h, app->fit_mode,
+                                (int)(((c.left + c.right) / 2 - app->view_x) / app->zoom),
+                                (int)(((c.top + c.bottom) / 2 - app->view_y) / app->zoom), (int)(app->zoom * 1000)};
+    };
+    std::vector<int> before = choices();
+    ASSERT_EQ(before[6], 1);
+    for (int dpi : {144, 96}) {
+        set_dpi(dpi, MulDiv(1100, dpi, 96), MulDiv(720, dpi, 96));
+        EXPECT_EQ(choices(), before) << dpi;
+        EXPECT_STREQ(app->status, L"已保存");
+        EXPECT_STREQ(app->panel_text, L"已旋转 顺时针 90°");
+        // What does depend on the scale follows it.
+        EXPECT_EQ(app->rc_top.bottom, ui_scale(app, 44));
+        EXPECT_EQ(app->rc_panel.right - app->rc_panel.left, ui_scale(app, 300));
+        LOGFONTW lf;
+        ASSERT_TRUE(GetObjectW(app->font_text, sizeof lf, &lf));
+        EXPECT_EQ(lf.lfHeight, -MulDiv(9, dpi, 72));
+        EXPECT_EQ(app->panel_items[1].selected, 2);
+        EXPECT_EQ(app->panel_items[1].rect.bottom - app->panel_items[1].rect.top, ui_scale(app, 28));
+    }
+    SendMessageW(app->hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
+// The window as drawn at 96 and 144 dpi: the file name shows in the title strip,
+// and nothing is drawn in the bottom strip past the texts' boxes (a cut number was).
+TEST_F(ChromeRealWindow, TitleShowsAndBottomTextsStayInTheirBoxesAt96And144Dpi)
+{
+    NEEDS_TESTDATA();
+    for (int dpi : {96, 144}) {
+        set_dpi(dpi, 1100, 720);
+        app_load(app, testdata_path(L"orientation/Landscape_6.jpg").c_str());
+        ui_set_status(app, L"%s", L"已保存到 D:\\照片\\导出\\Landscape_6_1200x1800_quality_85.jpg，共 1234567 字节");
+        Dib shot;
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        RECT title = app->rc_title;
+        int area = (title.right - title.left) * (title.bottom - title.top);
+        EXPECT_GT(area - count_colour(shot, title, 0x1A1A1Du), 100) << dpi << ": no file name in the title strip";
+        StripText t[kStripTexts];
+        int n = ui_strip_texts(app, shot.dc, t), xs[kStripMax], first;
+        int strip = strip_geom(app, xs, &first) ? xs[0] : app->rc_zoom.left;
+        RECT past = {std::max<int>(n ? t[n - 1].right : 0, ui_scale(app, 8)), app->rc_bottom.top + 2,
+                     strip - ui_scale(app, 2), app->rc_bottom.bottom - 2};
+        EXPECT_EQ(count_colour(shot, past, 0x1A1A1Du), (past.right - past.left) * (past.bottom - past.top)) << dpi;
+        dib_free(&shot);
+    }
+}
+
+// The crop panel as drawn at 144 dpi (default window) and at 96 dpi (smallest one):
+// scrolled to its end the rotation row and the result box show whole, nothing
+// scrolls over the pinned buttons, and a failed load draws apply grey.
+TEST_F(ChromeRealWindow, CropPanelScrollsSoEveryControlShowsAndApplyGreysAfterAFailedLoad)
+{
+    NEEDS_TESTDATA();
+    modal_set_answerer([](HWND, const WCHAR *, const WCHAR *, UINT) { return IDOK; });
+    std::wstring dir = temp_dir_create(L"uipanel"), bad = dir + L"\\broken.png";
+    ASSERT_TRUE(write_file_bytes(bad, "\x89PNG\r\n\x1a\n\0\0", 10));
+    for (int dpi : {144, 96}) {
+        set_dpi(dpi, dpi == 144 ? 1100 : 760, dpi == 144 ? 720 : 520);
+        app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
+        if (!app->crop_mode) app_command(app, 9);
+        app_command(app, 206);  // a turn: two lines in the result box
+        POINT over = {app->rc_panel.left + 20, (app->rc_panel.top + app->rc_panel.bottom) / 2};
+        ClientToScreen(app->hwnd, &over);
+        for (int n = 0; n < 30; ++n)
+            SendMessageW(app->hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, (WORD)-WHEEL_DELTA), MAKELPARAM(over.x, over.y));
+        ASSERT_GT(app->panel_scroll_max, 0) << dpi;
+        EXPECT_EQ(app->panel_scroll, app->panel_scroll_max);
+        Dib shot;
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        const PanelItem &rotate = app->panel_items[10], &info = app->panel_items[12], &cancel = app->panel_items[14];
+        const RECT apply = app->panel_items[13].rect;
+        auto area = [](const RECT &r) { return (r.right - r.left) * (r.bottom - r.top); };
+        for (int k = 0; k < 2; ++k) {
+            uint32_t fill = k == rotate.selected ? 0x2B4A74u : 0x2C2C31u;  // the turn just made is lit
+            int n = count_colour(shot, rotate.btn_rect[k], fill);
+            EXPECT_TRUE(n > area(rotate.btn_rect[k]) / 2 && n < area(rotate.btn_rect[k])) << dpi << " rotate " << k;
+        }
+        EXPECT_LE(info.rect.bottom, cancel.rect.top) << dpi;
+        RECT frame = {info.rect.left, info.rect.top, info.rect.right, info.rect.top + 1};
+        EXPECT_EQ(count_colour(shot, frame, 0x2E2E34u), area(frame)) << dpi << ": the result box's frame";
+        RECT above = {cancel.rect.left, cancel.rect.top - ui_scale(app, 6), cancel.rect.right, cancel.rect.top};
+        EXPECT_EQ(count_colour(shot, above, 0x1E1E22u), area(above)) << dpi;
+        EXPECT_GT(count_colour(shot, apply, 0x4C9AFFu), area(apply) / 2) << dpi;
+        app_load(app, bad.c_str());
+        ASSERT_TRUE(window_shot(app->hwnd, &shot));
+        EXPECT_GT(count_colour(shot, apply, 0x333338u), area(apply) / 2) << dpi << ": apply not grey";
+        dib_free(&shot);
+    }
+    modal_set_answerer(nullptr);
+    temp_dir_remove(dir);
 }
 
 }  // namespace

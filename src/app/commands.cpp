@@ -356,7 +356,8 @@ static void compress_save(App *app, int target_kb, const PictureMark &mark)
     const WCHAR *ext = PathFindExtensionW(path);
     if (!ext[0]) ext = L".jpg";
     int min_side = app->compress_min_side > 64 ? app->compress_min_side : 64;
-    CompressParams params = {target_kb, (uint32_t)app->compress_allow_downscale, (uint32_t)min_side, 30, 95};
+    CompressParams params = {target_kb, (uint32_t)app->compress_allow_downscale, (uint32_t)min_side, 30, 95,
+                             app_picture_unedited(app) ? app->file_path : nullptr};
     ui_set_status(app, L"正在压缩 %d KB…", target_kb);
     if (app->hwnd) UpdateWindow(app->hwnd);
     CompressResult result = {};
@@ -378,7 +379,10 @@ static void compress_save(App *app, int target_kb, const PictureMark &mark)
     WCHAR size[32];
     size_text((uint32_t)result.bytes, size, 32);
     const WCHAR *name = PathFindFileNameW(path);
-    if (result.target_missed)
+    if (result.kept_source)
+        ui_set_status(app, L"已保存 %s（%s，%u × %u）—— 已经小于目标体积，保留原图", name, size, result.width,
+                      result.height);
+    else if (result.target_missed)
         ui_set_status(app, L"已保存 %s（%s，%u × %u）—— 已尽力，仍超过 %d KB", name, size, result.width,
                       result.height, target_kb);
     else
@@ -470,6 +474,7 @@ static void window_command(App *app, int id)
 
 int app_command(App *app, int id)
 {
+    app->load_failed = 0;
     if (range_command(app, id)) return 1;
     switch (id) {
     case 1: do_open(app); break;

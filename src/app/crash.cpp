@@ -1,9 +1,9 @@
 #include "app/crash.h"
+#include "version.h"
 #include <dbghelp.h>
 #include <cstdio>
 #include <cwchar>
 
-static constexpr char kCrashVersion[] = "1.0.0";
 static constexpr int kFrameMax = 48;
 // The manifest makes the program long-path aware, so module paths may run to the system's limit.
 static constexpr DWORD kLongPath = 32768;
@@ -85,7 +85,7 @@ static void crash_write_header(Scratch *s, const CrashInfo *info)
                      "exception code : 0x%08X\r\n"
                      "exception addr : %p\r\n"
                      "thread id      : %u\r\n",
-                     kCrashVersion, (unsigned)info->code, info->addr, (unsigned)info->thread_id);
+                     VELDMOOR_VERSION, (unsigned)info->code, info->addr, (unsigned)info->thread_id);
     if (n > 0 && n < 512) write_all(f.h, s->line, n);
 }
 

@@ -2,6 +2,7 @@
 #include "app/app.h"
 #include "app/crash.h"
 #include "app/commands.h"
+#include "app/switches.h"
 #include "app/wndproc.h"
 #include "codec/codec.h"
 #include "dialogs/dialog.h"
@@ -116,6 +117,9 @@ int app_main(HINSTANCE instance)
     App *app = &g_app;
     app_init_record(app, instance);
     crash_install();
+    // The setup program's jobs run before the instance check: a running window must not take them.
+    int switch_code = 0;
+    if (switch_take_command_line(&switch_code)) return switch_code;
 
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -239,6 +243,7 @@ LRESULT app_on_copydata(App *app, HWND hwnd, WPARAM wp, LPARAM lp)
 
 void app_browse_hint(App *app)
 {
+    if (app->load_failed && !app->image) return;
     if (app->queue_count > 1)
         ui_set_status(app, L"%s", L"滚轮缩放 · 拖动平移 · ← → 翻页");
     else if (app->queue_count == 1)
@@ -278,6 +283,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
 {
     app_release_picture(app);
     if (!path || !path[0]) {
+        app->load_failed = 0;
         app->file_size = 0;
         refresh_view(app);
         return;
@@ -287,6 +293,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
     Image *img = codec_load(path, err, 600);
     copy_path(app->file_name, PathFindFileNameW(path));
     copy_path(app->file_path, path);
+    app->load_failed = img == nullptr;
     if (img) {
         app->image = img;
         app->undo_pending = 1;  // copied by app_prepare_edit before the first edit
@@ -301,6 +308,7 @@ void app_load_no_queue(App *app, const WCHAR *path)
     }
     app->file_size = 0;
     util_set_title(app);
+    panel_rebuild(app);  // "apply" goes grey with the picture
     ui_set_status(app, L"载入失败：%s", PathFindFileNameW(path));
     ui_refresh_toolbar(app);
     modal_message_box(app->hwnd, err, kAppName, MB_OK | MB_ICONWARNING);

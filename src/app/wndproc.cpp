@@ -96,21 +96,34 @@ void on_size(App *app, WPARAM wp, LPARAM lp)
     repaint(app);
 }
 
-// The chrome is rebuilt for the new scale; a crop drag in progress cannot survive it.
+// A zoomed picture keeps the point at the canvas centre where it was.
+static void keep_view_centre(App *app, const RECT &before)
+{
+    int ox = (before.left + before.right) / 2, oy = (before.top + before.bottom) / 2;
+    const RECT &now = app->rc_canvas;
+    app->view_x += (now.left + now.right) / 2 - ox;
+    app->view_y += (now.top + now.bottom) / 2 - oy;
+}
+
+// Only what depends on the scale is made again; a drag in progress cannot
+// survive it, but the selection (in picture pixels) and every setting do.
 void on_dpi_changed(App *app, WPARAM wp, LPARAM lp)
 {
     app->dpi = HIWORD(wp);
-    crop_clear(app);
+    app->drag_mode = 0;
     if (GetCapture() == app->hwnd) ReleaseCapture();
-    ui_destroy(app);
-    ui_init(app);
-    canvas_sync_gp(app);
+    RECT before = app->rc_canvas;
+    ui_rescale(app);
+    canvas_sync_gp(app);  // the cache holds a board of the old cell size
     const RECT *r = (const RECT *)lp;
     if (r)
         SetWindowPos(app->hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     ui_layout(app, app->client_w, app->client_h);
-    canvas_reset(app);
+    if (app->fit_mode == 1)
+        canvas_reset(app);
+    else
+        keep_view_centre(app, before);
     repaint(app);
 }
 
@@ -207,8 +220,9 @@ void on_wheel(App *app, WPARAM wp, LPARAM lp)
 {
     POINT p = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     ScreenToClient(app->hwnd, &p);
-    if (!app->image) return;
     bool up = GET_WHEEL_DELTA_WPARAM(wp) > 0;
+    if (panel_wheel(app, p.x, p.y, up ? 1 : -1)) return;
+    if (!app->image) return;
     double factor = ctrl_held() ? (up ? 1.05 : 1 / 1.05) : (up ? 1.25 : 0.8);
     canvas_zoom_at(app, factor, p.x, p.y);
     invalidate(app, app->rc_canvas);
@@ -438,6 +452,15 @@ void app_on_drop(App *app, HDROP drop)
     app_browse_hint(app);
 }
 
+// The setup program asks a running copy to close with WM_CLOSE. While a dialog or
+// message box is open a save may be under way, so the request is refused then;
+// the setup program waits and asks again.
+static LRESULT on_close(HWND hwnd)
+{
+    if (modal_depth() == 0) DestroyWindow(hwnd);
+    return 0;
+}
+
 LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     App *app = (App *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
@@ -449,6 +472,7 @@ LRESULT CALLBACK app_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     int x = GET_X_LPARAM(lp), y = GET_Y_LPARAM(lp);
 
     switch (msg) {
+    case WM_CLOSE: return on_close(hwnd);
     case WM_DESTROY: app_on_destroy(app); return 0;
     case WM_NCCALCSIZE:
         if (wp) return 0;  // the whole window is client area

@@ -19,14 +19,21 @@ struct CliArgs {
     WCHAR **argv;
 };
 
-static void write_utf8(DWORD which, const WCHAR *text)
+// A console shows UTF-8 bytes through its own code page, so Chinese comes out garbled:
+// it gets UTF-16 through WriteConsoleW. A file or a pipe gets UTF-8.
+static void write_text(DWORD which, const WCHAR *text)
 {
+    HANDLE handle = GetStdHandle(which);
+    DWORD mode, written;
+    if (GetConsoleMode(handle, &mode)) {
+        WriteConsoleW(handle, text, (DWORD)wcslen(text), &written, nullptr);
+        return;
+    }
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 1) return;
     std::vector<char> utf8((size_t)bytes);
     WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
-    DWORD written;
-    WriteFile(GetStdHandle(which), utf8.data(), (DWORD)(bytes - 1), &written, nullptr);
+    WriteFile(handle, utf8.data(), (DWORD)(bytes - 1), &written, nullptr);
 }
 
 static void out(const WCHAR *format, ...)
@@ -37,13 +44,13 @@ static void out(const WCHAR *format, ...)
     _vsnwprintf(line, 4095, format, args);
     va_end(args);
     line[4095] = 0;
-    write_utf8(STD_OUTPUT_HANDLE, line);
+    write_text(STD_OUTPUT_HANDLE, line);
 }
 
 static int fail(const WCHAR *message)
 {
-    write_utf8(STD_ERROR_HANDLE, message);
-    write_utf8(STD_ERROR_HANDLE, L"\n");
+    write_text(STD_ERROR_HANDLE, message);
+    write_text(STD_ERROR_HANDLE, L"\n");
     return 1;
 }
 
@@ -180,7 +187,7 @@ static int cmd_compress(const CliArgs &a)
     if (!img) return fail(err);
     int min_side = int_option(a, L"--min-side", 64);
     CompressParams params = {_wtoi(kb), flag(a, L"--no-shrink") ? 0u : 1u, (uint32_t)(min_side > 0 ? min_side : 0),
-                             30, 95};
+                             30, 95, a.argv[2]};
     const WCHAR *ext = codec_file_ext(a.argv[3]);
     CompressResult result = {};
     Blob blob = {};
@@ -194,8 +201,8 @@ static int cmd_compress(const CliArgs &a)
     ok = codec_write_blob(a.argv[3], &blob, err, kErrCap);
     blob_free(&blob);
     if (!ok) return fail(err);
-    out(L"bytes=%d size=%ux%u quality=%u downscaled=%d target_missed=%d", result.bytes, result.width, result.height,
-        result.quality, result.downscaled, result.target_missed);
+    out(L"bytes=%d size=%ux%u quality=%u downscaled=%d target_missed=%d kept=%d", result.bytes, result.width,
+        result.height, result.quality, result.downscaled, result.target_missed, result.kept_source);
     if (flag(a, L"--time")) out(L" ms=%.1f", (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart);
     out(L"\n");
     return 0;
@@ -234,7 +241,7 @@ static void cli_batch_progress(const BatchCli *run, int index)
     _snwprintf(line, 399, L"\r%d / %d  %-60.60s", index + 1, run->job->file_count,
                codec_file_part(run->job->files[index]));
     line[399] = 0;
-    write_utf8(STD_ERROR_HANDLE, line);
+    write_text(STD_ERROR_HANDLE, line);
 }
 
 static void cli_batch_item(const BatchCli *run, int index, int outcome)
@@ -250,7 +257,7 @@ static void cli_batch_item(const BatchCli *run, int index, int outcome)
 static void cli_batch_finished(const BatchCli *run)
 {
     const BatchJob *job = run->job;
-    if (run->console) write_utf8(STD_ERROR_HANDLE, L"\n");
+    if (run->console) write_text(STD_ERROR_HANDLE, L"\n");
     bool cut_short = batch_cancelled(job) && job->ok_count + job->partial_count + job->fail_count < job->file_count;
     out(L"written=%d partial=%d failed=%d cancelled=%d\n", job->ok_count, job->partial_count, job->fail_count,
         cut_short ? 1 : 0);
@@ -519,11 +526,11 @@ static constexpr CliCommand kCommands[] = {
 
 static int usage()
 {
-    write_utf8(STD_ERROR_HANDLE, L"usage: veldmoor-cli COMMAND ARGS\n");
+    write_text(STD_ERROR_HANDLE, L"usage: veldmoor-cli COMMAND ARGS\n");
     for (const CliCommand &c : kCommands) {
-        write_utf8(STD_ERROR_HANDLE, L"  ");
-        write_utf8(STD_ERROR_HANDLE, c.usage);
-        write_utf8(STD_ERROR_HANDLE, L"\n");
+        write_text(STD_ERROR_HANDLE, L"  ");
+        write_text(STD_ERROR_HANDLE, c.usage);
+        write_text(STD_ERROR_HANDLE, L"\n");
     }
     return 2;
 }

@@ -1,4 +1,4 @@
-// Pictures in and out: WIC for the platform formats, libwebp for .webp,
+// Pictures in and out: WIC for the platform formats, libwebp for .webp, libheif for HEIC and AVIF,
 // libjpeg-turbo for JPEG encoding. Messages follow the err/err_cap convention.
 #pragma once
 #include <windows.h>
@@ -29,6 +29,9 @@ Blob *blob_free(Blob *blob);
 // Shared by the codec modules: formats into err (cleared/terminated per the convention).
 void set_err(WCHAR *err, int err_cap, const WCHAR *format, ...);
 void clear_err(WCHAR *err, int err_cap);
+// The damaged-file and out-of-memory messages every decoder gives.
+void codec_set_damaged(const WCHAR *path, WCHAR *err, int err_cap);
+void codec_set_no_memory(uint32_t width, uint32_t height, WCHAR *err, int err_cap);
 // File-name part of a path, for "%s" in messages.
 const WCHAR *codec_file_part(const WCHAR *path);
 // The extension with its dot, or the end of the path when there is none; as

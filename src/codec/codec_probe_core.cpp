@@ -3,10 +3,12 @@
 // so the declared size is read here and judged first. No Windows calls: the
 // file is read through the caller's ProbeSource.
 #include "codec/codec_probe_core.h"
+#include "codec/probe_heif.h"
 #include "image/image.h"
 #include <webp/decode.h>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -15,6 +17,8 @@ constexpr int kMaxGifBlocks = 1 << 20;
 constexpr int kMaxIcoEntries = 256;
 constexpr size_t kWindow = 16384;
 constexpr uint64_t kMaxJpegJunk = 1u << 20;
+// Far beyond any real meta box (a phone's is a few KB); larger ones are not read whole.
+constexpr uint64_t kMaxHeifMetaBytes = 16ull << 20;
 
 // Reads at any offset of a file or a memory block through one small window.
 struct Reader {
@@ -270,6 +274,67 @@ void probe_webp(Reader *r, ProbeResult *res)
         judge(res, (uint32_t)features.width, (uint32_t)features.height);
 }
 
+// Reads the meta box at offset into out, found by walking the top-level boxes from there.
+bool heif_meta_bytes(Reader *r, uint64_t at, std::vector<uint8_t> *out)
+{
+    for (int n = 0; n < 100000 && at < r->size; ++n) {
+        uint8_t h[16];
+        if (!read_at(r, at, h, 8)) return false;
+        uint64_t size = be32(h);
+        if (size == 1) {
+            if (!read_at(r, at, h, 16)) return false;
+            size = (uint64_t)be32(h + 8) << 32 | be32(h + 12);
+        } else if (size == 0) {
+            size = r->size - at;
+        }
+        if (size < 8 || size > r->size - at) return false;
+        if (memcmp(h + 4, "meta", 4)) {
+            at += size;
+            continue;
+        }
+        if (size > kMaxHeifMetaBytes) return false;
+        size_t start = out->size();
+        out->resize(start + (size_t)size);
+        for (uint64_t done = 0; done < size;) {
+            size_t chunk = size - done < kWindow ? (size_t)(size - done) : kWindow;
+            if (!read_at(r, at + done, out->data() + start + done, chunk)) return false;
+            done += chunk;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The boxes that declare the size sit near the start, or after the picture data
+// in some files: then the ftyp box and the meta box are judged together.
+void probe_heif(Reader *r, ProbeResult *res)
+{
+    std::vector<uint8_t> head(r->size < kWindow ? (size_t)r->size : kWindow);
+    if (!read_at(r, 0, head.data(), head.size())) return;
+    HeifHeader h = codec_probe_heif(head.data(), head.size(), r->size);
+    if (h.meta_missing) {
+        uint32_t ftyp = be32(head.data());
+        std::vector<uint8_t> joined(head.begin(), head.begin() + ftyp);
+        if (!heif_meta_bytes(r, h.resume_at, &joined)) {
+            res->verdict = kProbeDamaged;
+            return;
+        }
+        h = codec_probe_heif(joined.data(), joined.size(), joined.size());
+    }
+    if (h.damaged || h.meta_missing) res->verdict = kProbeDamaged;
+    if (h.too_large) judge(res, h.width, h.height);
+    res->width = h.width;
+    res->height = h.height;
+}
+
+bool is_heif(Reader *r, const uint8_t *h, size_t n)
+{
+    if (n < 12 || memcmp(h + 4, "ftyp", 4)) return false;
+    uint8_t head[256];
+    size_t len = r->size < sizeof head ? (size_t)r->size : sizeof head;
+    return read_at(r, 0, head, len) && codec_probe_heif_brand(head, len);
+}
+
 ProbeFormat format_of(const uint8_t *h, size_t n)
 {
     if (n >= 3 && h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF) return kProbeJpeg;
@@ -288,7 +353,7 @@ ProbeResult probe(Reader *r)
     uint8_t h[12] = {};
     size_t n = r->size < sizeof h ? (size_t)r->size : sizeof h;
     if (!n || !read_at(r, 0, h, n)) return res;
-    res.format = format_of(h, n);
+    res.format = is_heif(r, h, n) ? kProbeHeif : format_of(h, n);
     switch (res.format) {
     case kProbeJpeg: probe_jpeg(r, &res); break;
     case kProbePng: probe_png_at(r, 0, &res); break;
@@ -297,6 +362,7 @@ ProbeResult probe(Reader *r)
     case kProbeTiff: probe_tiff(r, &res); break;
     case kProbeWebp: probe_webp(r, &res); break;
     case kProbeIco: probe_ico(r, &res); break;
+    case kProbeHeif: probe_heif(r, &res); break;
     default: break;
     }
     return res;

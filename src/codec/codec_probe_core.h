@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-enum ProbeFormat { kProbeUnknown, kProbeJpeg, kProbePng, kProbeGif, kProbeBmp, kProbeTiff, kProbeWebp, kProbeIco };
+enum ProbeFormat { kProbeUnknown, kProbeJpeg, kProbePng, kProbeGif, kProbeBmp, kProbeTiff, kProbeWebp, kProbeIco,
+                   kProbeHeif };
 
 enum ProbeVerdict {
     kProbeFine,      // nothing known against it (also: unreadable or unknown content)

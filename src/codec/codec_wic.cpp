@@ -1,11 +1,15 @@
-// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG to libjpeg-turbo.
+// Pictures in and out through WIC; ".webp" goes to libwebp, JPEG to libjpeg-turbo,
+// HEIC and AVIF (by content) to libheif.
 // Every header is judged before a decoder sees the file.
 #include "codec/codec.h"
 #include "codec/codec_box.h"
+#include "codec/codec_gif.h"
+#include "codec/codec_heif.h"
 #include "codec/codec_jpeg.h"
 #include "codec/codec_probe.h"
 #include "codec/codec_webp.h"
 #include "codec/exif.h"
+#include "codec/temp_file.h"
 #include "image/resize.h"
 #include <cstdarg>
 #include <cstdlib>
@@ -18,7 +22,8 @@ static CO_MTA_USAGE_COOKIE volatile g_mta;  // held with g_wic
 namespace {
 
 constexpr const WCHAR *kSupportedExt[] = {L".jpg", L".jpeg", L".jpe", L".png", L".gif", L".bmp",
-                                          L".tif", L".tiff", L".ico", L".webp", L".heic", L".heif"};
+                                          L".tif", L".tiff", L".ico", L".webp", L".heic", L".heif",
+                                          L".hif", L".avif"};
 constexpr const WCHAR *kBuiltinDecoderExt[] = {L".jpg", L".jpeg", L".jpe", L".png", L".gif",
                                                L".bmp", L".tif", L".tiff", L".ico"};
 
@@ -229,9 +234,20 @@ static int file_orientation(const WCHAR *path)
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
-static void set_no_memory(WCHAR *err, int err_cap, uint32_t w, uint32_t h)
+void codec_set_no_memory(uint32_t w, uint32_t h, WCHAR *err, int err_cap)
 {
     set_err(err, err_cap, L"内存不足，无法载入这张 %u×%u 的图片。\n\n请先把它缩小一点再试。", w, h);
+}
+
+void codec_set_damaged(const WCHAR *path, WCHAR *err, int err_cap)
+{
+    set_err(err, err_cap, L"「%s」不是有效的图片，或者文件已经损坏。\n\n（错误码 0x%08X）", codec_file_part(path),
+            (unsigned)WINCODEC_ERR_BADIMAGE);
+}
+
+static void set_no_memory(WCHAR *err, int err_cap, uint32_t w, uint32_t h)
+{
+    codec_set_no_memory(w, h, err, err_cap);
 }
 
 // False (with the message) when the header alone condemns the file.
@@ -239,6 +255,10 @@ static bool header_allows(const ProbeResult &probe, const WCHAR *path, WCHAR *er
 {
     if (probe.verdict == kProbeTooLarge) {
         set_no_memory(err, err_cap, probe.width, probe.height);
+        return false;
+    }
+    if (probe.verdict == kProbeDamaged && probe.format == kProbeHeif) {
+        codec_set_damaged(path, err, err_cap);  // not the missing-decoder text its extension would get
         return false;
     }
     if (probe.verdict == kProbeDamaged) {
@@ -357,6 +377,7 @@ Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
     if (!path) return nullptr;
     ProbeResult probe = codec_probe_file(path);
     if (!header_allows(probe, path, err, err_cap)) return nullptr;
+    if (probe.format == kProbeHeif) return heif_load(path, err, err_cap);
     if (probe.format == kProbeJpeg) {
         bool handled = false;
         Image *img = load_jpeg(path, err, err_cap, &handled);
@@ -485,6 +506,10 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
     }
     ProbeResult probe = codec_probe_file(path);
     if (!header_allows(probe, path, err, err_cap)) return nullptr;
+    if (probe.format == kProbeHeif) {
+        Image *img = heif_load_thumb_item(path, t);
+        return img ? img : thumb_from_full_load(path, t, err, err_cap);
+    }
     if (probe.format == kProbeJpeg) {
         Image *img = thumb_jpeg(path, probe, t);
         return img ? img : thumb_from_full_load(path, t, err, err_cap);
@@ -553,24 +578,16 @@ static void write_quality_option(IPropertyBag2 *options, int quality)
     options->Write(1, &name, &value);  // an encoder that refuses it still encodes
 }
 
-static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *image, Container container,
-                                    int quality, IStream *stream)
+// The picture through a format converter into the frame's pixel format.
+static HRESULT write_converted(IWICImagingFactory *factory, const Image *image, Container container,
+                               IWICBitmapFrameEncode *frame)
 {
-    IWICBitmapEncoder *encoder = nullptr;
-    IWICBitmapFrameEncode *frame = nullptr;
-    IPropertyBag2 *options = nullptr;
     IWICBitmap *bitmap = nullptr;
     IWICFormatConverter *converter = nullptr;
     WICPixelFormatGUID format = (container != kBmp && image->has_alpha) ? GUID_WICPixelFormat32bppBGRA
                                                                         : GUID_WICPixelFormat24bppBGR;
-    HRESULT hr = factory->CreateEncoder(container_guid(container), nullptr, &encoder);
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
-    if (SUCCEEDED(hr) && container == kTiff && options) write_quality_option(options, quality);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(options);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(image->width, image->height);
     WICPixelFormatGUID requested = format;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    HRESULT hr = frame->SetPixelFormat(&format);
     // WIC cannot convert to a palette without one; the GIF frame builds its own
     // palette when handed the picture in the format first asked for.
     if (container == kGif) format = requested;
@@ -581,10 +598,31 @@ static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *im
     if (SUCCEEDED(hr))
         hr = converter->Initialize(bitmap, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
     if (SUCCEEDED(hr)) hr = frame->WriteSource(converter, nullptr);
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
     release(converter);
     release(bitmap);
+    return hr;
+}
+
+// gif_transparent: the transparent palette entry a GIF's bytes must still be marked
+// with, or -1.
+static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *image, Container container,
+                                    int quality, IStream *stream, int *gif_transparent)
+{
+    IWICBitmapEncoder *encoder = nullptr;
+    IWICBitmapFrameEncode *frame = nullptr;
+    IPropertyBag2 *options = nullptr;
+    *gif_transparent = -1;
+    HRESULT hr = factory->CreateEncoder(container_guid(container), nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
+    if (SUCCEEDED(hr) && container == kTiff && options) write_quality_option(options, quality);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(options);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(image->width, image->height);
+    if (SUCCEEDED(hr))
+        hr = container == kGif && image->has_alpha ? gif_write_frame(factory, image, frame, gif_transparent)
+                                                   : write_converted(factory, image, container, frame);
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
     release(options);
     release(frame);
     release(encoder);
@@ -592,7 +630,7 @@ static HRESULT encode_wic_to_stream(IWICImagingFactory *factory, const Image *im
 }
 
 static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int quality, IStream *stream,
-                                const WCHAR *exif_src_path)
+                                const WCHAR *exif_src_path, int *gif_transparent)
 {
     IWICImagingFactory *factory = codec_factory();
     if (!factory || !image || !image->data || !stream) return E_FAIL;
@@ -607,7 +645,7 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
         }
     }
     // JPEG never comes here: it is encoded straight into a blob.
-    HRESULT hr = encode_wic_to_stream(factory, source, container, quality, stream);
+    HRESULT hr = encode_wic_to_stream(factory, source, container, quality, stream, gif_transparent);
     image_free(flattened);
     return hr;
 }
@@ -617,7 +655,8 @@ static HRESULT encode_to_stream(const Image *image, const WCHAR *ext, int qualit
 static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality, const WCHAR *exif_src_path,
                                IStream *stream, Blob *blob)
 {
-    HRESULT hr = encode_to_stream(image, ext, quality, stream, exif_src_path);
+    int gif_transparent = -1;
+    HRESULT hr = encode_to_stream(image, ext, quality, stream, exif_src_path, &gif_transparent);
     STATSTG stat = {};
     if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (SUCCEEDED(hr) && (stat.cbSize.QuadPart == 0 || stat.cbSize.QuadPart > 0x7FFFFFFF)) hr = E_FAIL;
@@ -636,6 +675,8 @@ static HRESULT encode_to_bytes(const Image *image, const WCHAR *ext, int quality
         }
         if (locked) GlobalUnlock(memory);
     }
+    // Left unmarked, the transparent entry would still show white, never black.
+    if (SUCCEEDED(hr) && gif_transparent >= 0) gif_mark_transparent(blob, gif_transparent);
     stream->Release();
     return hr;
 }
@@ -754,9 +795,11 @@ HRESULT codec_replace_file(const WCHAR *path, const void *bytes, size_t size)
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     // The temporary file sits beside the target so the final rename stays on one volume.
+    codec_temp_sweep(folder);
     WCHAR temp[MAX_PATH];
-    if (!GetTempFileNameW(folder, L"vdm", 0, temp)) return last_error_code();
-    HRESULT hr = write_temp_file(temp, bytes, size);
+    HRESULT hr = codec_temp_create(folder, temp, MAX_PATH);
+    if (FAILED(hr)) return hr;
+    hr = write_temp_file(temp, bytes, size);
     if (SUCCEEDED(hr) && !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         hr = last_error_code();
     if (FAILED(hr)) DeleteFileW(temp);

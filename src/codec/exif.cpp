@@ -1,6 +1,8 @@
 // The EXIF functions on files: the block is found and read by exif_core.
 #include "codec/exif.h"
 #include "codec/codec.h"
+#include "codec/codec_heif.h"
+#include "codec/codec_probe.h"
 #include "codec/exif_core.h"
 #include <cstdio>
 #include <cstring>
@@ -33,7 +35,9 @@ bool read_app1_from_path(const WCHAR *path, std::vector<uint8_t> *payload)
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (f.h == INVALID_HANDLE_VALUE) return false;
     ExifReader reader = {f.h, read_file, skip_file};
-    return exif_find_app1(&reader, payload);
+    if (exif_find_app1(&reader, payload)) return true;
+    // A HEIF keeps its EXIF block as an item of its own.
+    return codec_probe_file(path).format == kProbeHeif && heif_exif_payload(path, payload);
 }
 
 bool extension_has_no_exif(const WCHAR *path)

@@ -5,6 +5,7 @@
 // of the work.
 #include "codec/jpeg_dct.h"
 #include "codec/jpeg_gather.h"
+#include "image/worker.h"
 #include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
@@ -247,18 +248,14 @@ void capture_lower_band(Band *band)
     jpeg_destroy_compress(&cinfo);
 }
 
-DWORD WINAPI lower_band_thread(void *arg)
+void lower_band_thread(void *arg)
 {
     capture_lower_band((Band *)arg);
-    return 0;
 }
 
-void join(HANDLE *thread)
+void join(std::thread *thread)
 {
-    if (!*thread) return;
-    WaitForSingleObject(*thread, INFINITE);
-    CloseHandle(*thread);
-    *thread = nullptr;
+    if (thread->joinable()) thread->join();
 }
 
 // Plans the planes from the whole picture and captures it, the lower half of a
@@ -272,7 +269,7 @@ bool run_capture(const Image *image, JpegDct *dct)
     NullDest dest;
     Capture cap = {dct, 0, 0};
     Band lower = {image, dct, image->height, 0, true};
-    HANDLE helper = nullptr;
+    std::thread helper;
     if (setjmp(err.jump)) {
         join(&helper);
         jpeg_destroy_compress(&cinfo);
@@ -288,8 +285,7 @@ bool run_capture(const Image *image, JpegDct *dct)
         if ((uint64_t)image->width * image->height >= kBandsMinPixels && mcu_rows_above > 0) {
             lower.first_mcu_row = mcu_rows_above;
             lower.first_row = mcu_rows_above * (uint32_t)(cinfo.max_v_samp_factor * DCTSIZE);
-            helper = CreateThread(nullptr, 0, lower_band_thread, &lower, 0, nullptr);
-            if (!helper) capture_lower_band(&lower);
+            if (!worker_start(&helper, lower_band_thread, &lower)) capture_lower_band(&lower);
         }
         capture_into(&cinfo, &cap);
         feed_rows(&cinfo, image, 0, lower.first_row);

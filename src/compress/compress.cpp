@@ -1,8 +1,10 @@
 // Compression to a target size: the highest quality that fits, then smaller
 // pictures step by step when quality alone cannot get there.
 #include "compress/compress.h"
+#include "codec/codec_probe.h"
 #include "codec/codec_trials.h"
 #include "image/resize.h"
+#include "image/worker.h"
 #include <shlwapi.h>
 #include <cmath>
 #include <condition_variable>
@@ -94,17 +96,18 @@ void helper_loop(Helper *h)
     }
 }
 
+void helper_main(void *h)
+{
+    helper_loop((Helper *)h);
+}
+
 // False when no thread can be had: the caller encodes the trial itself.
 bool helper_start_job(Helper *h, const Run *run, Trial *t, int quality, int32_t limit)
 {
     if (h->failed) return false;
-    if (!h->thread.joinable()) {
-        std::thread started(helper_loop, h);
-        if (!started.joinable()) {
-            h->failed = true;
-            return false;
-        }
-        h->thread = std::move(started);
+    if (!h->thread.joinable() && !worker_start(&h->thread, helper_main, h)) {
+        h->failed = true;
+        return false;
     }
     std::lock_guard<std::mutex> hold(h->lock);
     h->run = run;
@@ -448,6 +451,51 @@ int run_with_limit(Run *run)
     }
 }
 
+struct ExtFormat {
+    const WCHAR *ext;
+    ProbeFormat format;
+};
+constexpr ExtFormat kExtFormats[] = {{L".jpg", kProbeJpeg},  {L".jpeg", kProbeJpeg}, {L".jpe", kProbeJpeg},
+                                     {L".png", kProbePng},   {L".gif", kProbeGif},   {L".bmp", kProbeBmp},
+                                     {L".tif", kProbeTiff},  {L".tiff", kProbeTiff}, {L".webp", kProbeWebp}};
+
+ProbeFormat format_of_ext(const WCHAR *ext)
+{
+    for (const ExtFormat &e : kExtFormats)
+        if (ext && !_wcsicmp(ext, e.ext)) return e.format;
+    return kProbeUnknown;
+}
+
+bool read_whole_file(const WCHAR *path, int64_t limit, Blob *out)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(f, &size) && size.QuadPart > 0 && size.QuadPart <= limit &&
+              (out->data = (uint8_t *)malloc((size_t)size.QuadPart)) != nullptr;
+    DWORD got = 0;
+    if (ok) ok = ReadFile(f, out->data, (DWORD)size.QuadPart, &got, nullptr) && got == (DWORD)size.QuadPart;
+    CloseHandle(f);
+    if (ok) out->size = (int32_t)got;
+    if (!ok) blob_free(out);
+    return ok;
+}
+
+// The source file itself when it already answers: the target's format (by content),
+// the picture's size (either way round, as EXIF orientation may turn it) and within
+// the limit.
+bool keep_source(const Image *src, const WCHAR *ext, const WCHAR *path, int64_t limit, Blob *out)
+{
+    if (!path || !path[0]) return false;
+    ProbeFormat want = format_of_ext(ext);
+    if (want == kProbeUnknown) return false;
+    ProbeResult probe = codec_probe_file(path);
+    if (probe.format != want || probe.verdict != kProbeFine) return false;
+    bool same = (probe.width == src->width && probe.height == src->height) ||
+                (probe.width == src->height && probe.height == src->width);
+    return same && read_whole_file(path, limit, out);
+}
+
 }  // namespace
 
 void compress_set_trial_hook(CompressTrialHook hook, void *ctx)
@@ -471,6 +519,11 @@ int compress_run(const Image *src, const WCHAR *ext, const CompressParams *param
         report_trial(src, params->max_quality, out_blob);
         result->quality = (uint32_t)params->max_quality;
         result->bytes = out_blob->size;
+        return 1;
+    }
+    if (keep_source(src, ext, params->keep_path, (int64_t)params->target_kb * 1024, out_blob)) {
+        result->bytes = out_blob->size;
+        result->kept_source = 1;
         return 1;
     }
     Helper helper = {};

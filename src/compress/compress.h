@@ -8,6 +8,10 @@ struct CompressParams {
     uint32_t min_side;
     int32_t min_quality;
     int32_t max_quality;
+    // The file the picture was loaded from, given only while the picture is unchanged:
+    // when it is already in the target's format and within the limit its bytes are
+    // kept, since encoding again could only make it larger and a generation worse.
+    const WCHAR *keep_path;
 };
 
 struct CompressResult {
@@ -17,6 +21,7 @@ struct CompressResult {
     uint32_t quality;
     int32_t downscaled;
     int32_t target_missed;
+    int32_t kept_source;  // 1: out holds keep_path's own bytes (quality 0)
 };
 
 int compress_run(const Image *src, const WCHAR *ext, const CompressParams *params,

@@ -9,6 +9,7 @@ static constexpr COLORREF kPanelBack = RGB(30, 30, 34), kLine = RGB(46, 46, 52),
 static constexpr COLORREF kAccentHot = RGB(99, 170, 255), kButton = RGB(44, 44, 49), kButtonOn = RGB(43, 74, 116);
 static constexpr COLORREF kButtonOff = RGB(36, 36, 39), kPrimaryOff = RGB(51, 51, 56), kInfoBack = RGB(26, 26, 29);
 static constexpr COLORREF kText = RGB(230, 230, 234), kMuted = RGB(138, 138, 148);
+static constexpr COLORREF kScrollMark = RGB(88, 88, 98);
 
 // Lengths at 96 dpi.
 static constexpr int kMargin = 14, kGap = 6, kHeadingH = 22, kRowH = 28, kPrimaryH = 36, kCancelH = 30;
@@ -110,33 +111,34 @@ static void layout_buttons(PanelItem *it, int gap)
     }
 }
 
-void panel_layout(App *app)
+// The apply and cancel buttons are pinned to the bottom; the items above them
+// scroll when the panel is too short to show them all.
+static int first_pinned(const App *app)
+{
+    for (int i = 0; i < app->panel_count; ++i)
+        if (app->panel_items[i].kind == kPanelPrimary) return i;
+    return app->panel_count;
+}
+
+// Bottom of the area the scrolling items show in.
+static int flow_bottom(const App *app)
+{
+    int bottom = app->rc_panel.bottom;
+    for (int i = first_pinned(app); i < app->panel_count; ++i)
+        bottom = std::min<int>(bottom, app->panel_items[i].rect.top - ui_scale(app, kGap));
+    return bottom;
+}
+
+static void offset_item(PanelItem *it, int dy)
+{
+    OffsetRect(&it->rect, 0, dy);
+    for (int k = 0; k < it->btn_count; ++k) OffsetRect(&it->btn_rect[k], 0, dy);
+}
+
+static void layout_pinned(App *app, int primary, int left, int right)
 {
     const RECT &p = app->rc_panel;
     int m = ui_scale(app, kMargin), g = ui_scale(app, kGap);
-    if (p.right - p.left <= 2 * m) return;
-    int left = p.left + m, right = p.right - m, y = p.top + m;
-    int primary = -1;
-    for (int i = 0; i < app->panel_count; ++i) {
-        PanelItem *it = &app->panel_items[i];
-        if (it->kind == kPanelPrimary) {
-            primary = i;
-            break;
-        }
-        int h = 0;
-        if (it->kind == kPanelHeading) {
-            if (i > 0) y += 2 * g;
-            h = ui_scale(app, kHeadingH);
-        } else if (it->kind == kPanelRow) {
-            h = ui_scale(app, kRowH);
-        } else if (it->kind == kPanelInfo) {
-            h = ui_scale(app, 12) + ui_scale(app, 17) * text_lines(it->label);
-        }
-        it->rect = {left, y, right, y + h};
-        if (it->kind == kPanelRow) layout_buttons(it, g);
-        y += h + g;
-    }
-    if (primary < 0) return;
     int bottom = p.bottom - m, ph = ui_scale(app, kPrimaryH);
     app->panel_items[primary].rect = {left, bottom - ph, right, bottom};
     for (int i = primary + 1; i < app->panel_count; ++i) {
@@ -148,6 +150,47 @@ void panel_layout(App *app)
     }
 }
 
+void panel_layout(App *app)
+{
+    const RECT &p = app->rc_panel;
+    int m = ui_scale(app, kMargin), g = ui_scale(app, kGap);
+    if (p.right - p.left <= 2 * m) return;
+    int left = p.left + m, right = p.right - m, y = p.top + m;
+    int primary = first_pinned(app), end = y;
+    for (int i = 0; i < primary; ++i) {
+        PanelItem *it = &app->panel_items[i];
+        int h = 0;
+        if (it->kind == kPanelHeading) {
+            if (i > 0) y += 2 * g;
+            h = ui_scale(app, kHeadingH);
+        } else if (it->kind == kPanelRow) {
+            h = ui_scale(app, kRowH);
+        } else if (it->kind == kPanelInfo) {
+            h = ui_scale(app, 12) + ui_scale(app, 17) * text_lines(it->label);
+        }
+        it->rect = {left, y, right, y + h};
+        if (it->kind == kPanelRow) layout_buttons(it, g);
+        end = y + h;
+        y += h + g;
+    }
+    if (primary < app->panel_count) layout_pinned(app, primary, left, right);
+    app->panel_scroll_max = std::max(0, end - flow_bottom(app));
+    app->panel_scroll = std::clamp(app->panel_scroll, 0, app->panel_scroll_max);
+    for (int i = 0; i < primary; ++i) offset_item(&app->panel_items[i], -app->panel_scroll);
+}
+
+int panel_wheel(App *app, int x, int y, int notches)
+{
+    const RECT &p = app->rc_panel;
+    if (!app->crop_mode || x < p.left || x >= p.right || y < p.top || y >= p.bottom) return 0;
+    if (app->panel_scroll_max <= 0) return 0;
+    app->panel_scroll -= notches * ui_scale(app, kRowH + kGap);
+    panel_layout(app);
+    app->panel_hot_row = app->panel_hot_btn = -1;
+    if (app->hwnd) InvalidateRect(app->hwnd, &app->rc_panel, FALSE);
+    return 1;
+}
+
 // ---- hit testing ----
 
 static bool clickable(const PanelItem &it)
@@ -155,14 +198,18 @@ static bool clickable(const PanelItem &it)
     return it.enabled && (it.kind == kPanelRow || it.kind == kPanelPrimary);
 }
 
-// On a short window the pinned buttons lie over the flowing items; the item
-// drawn last (on top) takes the click.
+// A scrolling item is hit only where it shows, above the pinned buttons.
+static bool shown_at(const App *app, int item, int y)
+{
+    return item >= first_pinned(app) || (y >= app->rc_panel.top && y < flow_bottom(app));
+}
+
 int panel_hit(App *app, int x, int y)
 {
     if (x < app->rc_panel.left || x >= app->rc_panel.right) return -1;
     for (int i = app->panel_count - 1; i >= 0; --i) {
         const PanelItem &it = app->panel_items[i];
-        if (clickable(it) && y >= it.rect.top && y < it.rect.bottom) return i;
+        if (clickable(it) && y >= it.rect.top && y < it.rect.bottom && shown_at(app, i, y)) return i;
     }
     return -1;
 }
@@ -171,7 +218,7 @@ int panel_hit_btn(App *app, int item, int x, int y)
 {
     if (item < 0 || item >= app->panel_count) return -1;
     const PanelItem &it = app->panel_items[item];
-    if (!clickable(it) || y < it.rect.top || y >= it.rect.bottom) return -1;
+    if (!clickable(it) || y < it.rect.top || y >= it.rect.bottom || !shown_at(app, item, y)) return -1;
     if (it.kind == kPanelPrimary) return 0;
     for (int k = 0; k < it.btn_count; ++k)
         if (x >= it.btn_rect[k].left && x < it.btn_rect[k].right) return k;
@@ -272,6 +319,20 @@ static void paint_item(App *app, HDC dc, int index, const PanelItem &it)
     }
 }
 
+// A thin bar at the right edge tells that there is more above or below.
+static void paint_scroll_mark(App *app, HDC dc, int bottom)
+{
+    if (app->panel_scroll_max <= 0) return;
+    const RECT &p = app->rc_panel;
+    int top = p.top + ui_scale(app, 4), track = bottom - top, view = bottom - p.top;
+    if (track <= 0) return;
+    int len = std::max(ui_scale(app, 16), (int)((int64_t)track * view / (view + app->panel_scroll_max)));
+    len = std::min(len, track);
+    int at = top + (int)((int64_t)(track - len) * app->panel_scroll / app->panel_scroll_max);
+    int w = ui_scale(app, 4), right = p.right - ui_scale(app, 3);
+    fill(dc, {right - w, at, right, at + len}, kScrollMark);
+}
+
 void panel_paint(App *app, HDC dc)
 {
     const RECT &p = app->rc_panel;
@@ -280,7 +341,13 @@ void panel_paint(App *app, HDC dc)
     fill(dc, {p.left, p.top, p.left + 1, p.bottom}, kLine);
     int mode = SetBkMode(dc, TRANSPARENT);
     COLORREF colour = GetTextColor(dc);
-    for (int i = 0; i < app->panel_count; ++i) paint_item(app, dc, i, app->panel_items[i]);
+    int pinned = first_pinned(app), bottom = flow_bottom(app);
+    int saved = SaveDC(dc);
+    IntersectClipRect(dc, p.left, p.top, p.right, bottom);
+    for (int i = 0; i < pinned; ++i) paint_item(app, dc, i, app->panel_items[i]);
+    RestoreDC(dc, saved);
+    for (int i = pinned; i < app->panel_count; ++i) paint_item(app, dc, i, app->panel_items[i]);
+    paint_scroll_mark(app, dc, bottom);
     SetTextColor(dc, colour);
     SetBkMode(dc, mode);
 }

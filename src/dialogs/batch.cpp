@@ -30,7 +30,9 @@ constexpr COLORREF kAccent = RGB(76, 154, 255);
 constexpr COLORREF kAccentHot = RGB(99, 170, 255);
 constexpr COLORREF kChipOn = RGB(43, 74, 116);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kSelection = RGB(0, 120, 215);
 
+constexpr WCHAR kWidthLabel[] = L"宽度（高度按比例）";
 constexpr const WCHAR *kModeName[] = {L"定尺寸居中裁剪", L"按比例居中裁剪", L"缩放到宽度"};
 
 BatchJob *job_of(HWND hwnd)
@@ -76,6 +78,18 @@ void relayout(BatchJob *job)
 
 // ---- layout pieces ----
 
+int text_width(HFONT font, const WCHAR *text)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return 0;
+    HGDIOBJ old = SelectObject(dc, font ? (HGDIOBJ)font : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, (int)wcslen(text), &size);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return size.cx;
+}
+
 void row_of(BatchJob *job, int first_id, int count, int top, int bottom, int width)
 {
     int m = S(job, 20), g = S(job, 10);
@@ -98,7 +112,9 @@ int layout_crop(BatchJob *job, int t, int third, int chip5)
         row_of(job, 10, 5, t, t + h, chip5);
         return t + S(job, 42);
     }
-    set_rect(&job->rc[17], m + S(job, 50), t, m + S(job, 114), t + S(job, 26));
+    // The field follows its label, measured in the dialog's font, so the label is never cut.
+    int left = m + text_width(job->font_text, kWidthLabel) + S(job, 6);
+    set_rect(&job->rc[17], left, t, left + S(job, 64), t + S(job, 26));
     return t + S(job, 36);
 }
 
@@ -181,6 +197,29 @@ void field(const Painter &p, const RECT &r, const WCHAR *text, HFONT font, int p
     text_in(p.dc, inner, text, font, kText, DT_LEFT | DT_VCENTER | DT_PATH_ELLIPSIS);
 }
 
+// A number field; while its whole text is selected the number shows highlighted.
+void number_field(const Painter &p, int id, int value)
+{
+    BatchJob *job = p.job;
+    WCHAR num[16];
+    _snwprintf(num, 15, L"%d", value);
+    num[15] = 0;
+    const RECT &r = job->rc[id];
+    drrect(p.dc, r, S(job, 4), kField, true);
+    RECT inner = {r.left + S(job, 8), r.top, r.right - S(job, 4), r.bottom};
+    if (job->edit_id == id && job->edit_all) {
+        HGDIOBJ old = SelectObject(p.dc, job->font_text);
+        SIZE size = {};
+        GetTextExtentPoint32W(p.dc, num, (int)wcslen(num), &size);
+        SelectObject(p.dc, old);
+        RECT sel = {inner.left - S(job, 2), r.top + S(job, 4), inner.left + size.cx + S(job, 2), r.bottom - S(job, 4)};
+        HBRUSH brush = CreateSolidBrush(kSelection);
+        FillRect(p.dc, &sel, brush);
+        DeleteObject(brush);
+    }
+    text_in(p.dc, inner, num, job->font_text, kText, DT_LEFT | DT_VCENTER);
+}
+
 void tick(HDC dc, const POINT *pts, int width)
 {
     HPEN pen = CreatePen(PS_SOLID, width, kWhite);
@@ -245,23 +284,19 @@ void paint_crop(const Painter &p)
 {
     BatchJob *job = p.job;
     for (int i = 0; i < 3; ++i) chip(p, 7 + i, kModeName[i], job->crop_mode == i);
-    WCHAR num[16];
     if (job->crop_mode == 0) {
         RECT a = {S(job, 20), job->rc[15].top, job->rc[15].left - S(job, 6), job->rc[15].bottom};
         text_in(p.dc, a, L"宽", job->font_text, kLabel, DT_RIGHT | DT_VCENTER);
-        _snwprintf(num, 15, L"%d", job->crop_w);
-        field(p, job->rc[15], num, job->font_text, 8);
+        number_field(p, 15, job->crop_w);
         RECT b = {job->rc[15].right + S(job, 12), job->rc[16].top, job->rc[16].left - S(job, 6), job->rc[16].bottom};
         text_in(p.dc, b, L"高", job->font_text, kLabel, DT_RIGHT | DT_VCENTER);
-        _snwprintf(num, 15, L"%d", job->crop_h);
-        field(p, job->rc[16], num, job->font_text, 8);
+        number_field(p, 16, job->crop_h);
     } else if (job->crop_mode == 1) {
         for (int i = 0; i < 5; ++i) chip(p, 10 + i, kRatios[i].label, job->ratio_index == i);
     } else {
-        RECT a = {0, job->rc[17].top, job->rc[17].left - S(job, 6), job->rc[17].bottom};
-        text_in(p.dc, a, L"宽度（高度按比例）", job->font_text, kLabel, DT_RIGHT | DT_VCENTER | DT_NOCLIP);
-        _snwprintf(num, 15, L"%d", job->resize_width);
-        field(p, job->rc[17], num, job->font_text, 8);
+        RECT a = {S(job, 20), job->rc[17].top, job->rc[17].left - S(job, 6), job->rc[17].bottom};
+        text_in(p.dc, a, kWidthLabel, job->font_text, kLabel, DT_RIGHT | DT_VCENTER);
+        number_field(p, 17, job->resize_width);
     }
 }
 
@@ -450,6 +485,7 @@ void start_edit(BatchJob *job, int id)
         return;
     }
     job->edit_text = 0;
+    job->edit_all = 1;
     job->edit_target = id == 15 ? &job->crop_w : id == 16 ? &job->crop_h : &job->resize_width;
     _snwprintf(job->edit_buf, kPathMax - 1, L"%d", *job->edit_target);
 }
@@ -459,6 +495,7 @@ void end_edit(BatchJob *job)
     if (job->edit_text) lstrcpynW(job->out_dir, job->edit_buf, kPathMax);
     job->edit_id = 0;
     job->edit_text = 0;
+    job->edit_all = 0;
     job->edit_target = nullptr;
 }
 
@@ -554,6 +591,8 @@ void on_key(BatchJob *job, WPARAM key)
         return;
     }
     int digit = key >= '0' && key <= '9' ? (int)key - '0' : key >= VK_NUMPAD0 && key <= VK_NUMPAD9 ? (int)key - VK_NUMPAD0 : -1;
+    if (job->edit_all && (digit >= 0 || key == VK_BACK)) job->edit_buf[0] = 0, len = 0;  // typing replaces it
+    job->edit_all = 0;
     if (digit >= 0 && len < kNumberEditMax) {
         job->edit_buf[len] = (WCHAR)(L'0' + digit);
         job->edit_buf[len + 1] = 0;

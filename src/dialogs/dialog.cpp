@@ -84,6 +84,7 @@ static EstimateJob *job_new(ExportState *s)
     job->quality = s->req_quality;
     job->auto_shrink = s->req_auto_shrink;
     job->seq = s->seq;
+    if (app_picture_unedited(s->app)) lstrcpynW(job->keep_path, s->app->file_path, kPathMax);
     job->width = img->width;
     job->height = img->height;
     job->stride = img->stride;
@@ -145,7 +146,7 @@ DWORD WINAPI ex_worker(void *param)
     job->ok = 0;
     if (token && InterlockedCompareExchange(&token->cancel, 0, 0) == 0)
         job->ok = g_estimate_fn(job->mode, &picture, (int32_t)job->target_kb, job->format, job->quality,
-                                job->auto_shrink, job->src_path, &job->out_bytes, &job->out_width,
+                                job->auto_shrink, job->src_path, job->keep_path, &job->out_bytes, &job->out_width,
                                 &job->out_height, &job->out_quality) ? 1 : 0;
     BOOL posted = FALSE;
     if (token) {
@@ -236,7 +237,8 @@ static void ex_start_worker(ExportState *s)
         return;
     }
     InterlockedIncrement(&g_live_threads);
-    HANDLE thread = CreateThread(nullptr, 0, ex_worker, job, 0, nullptr);
+    // Suspended until lowered: its helper threads start at its priority.
+    HANDLE thread = CreateThread(nullptr, 0, ex_worker, job, CREATE_SUSPENDED, nullptr);
     if (!thread) {
         InterlockedDecrement(&g_live_threads);
         job_free(job);
@@ -244,6 +246,7 @@ static void ex_start_worker(ExportState *s)
         return;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
+    ResumeThread(thread);
     s->worker = thread;
     s->est_busy = 1;
     SetTimer(s->hwnd, kExTimerPoll, kPollMs, nullptr);
@@ -368,6 +371,7 @@ static void on_button_down(ExportState *s, int x, int y)
     SetFocus(s->hwnd);
     s->pressed = ex_hit(s, x, y);
     s->editing = s->pressed == kZoneCustom;
+    s->kb_selected = s->editing;
     if (s->editing) _snwprintf(s->kb_text, std::size(s->kb_text), L"%u", s->target_kb);
     s->kb_text[std::size(s->kb_text) - 1] = 0;
     InvalidateRect(s->hwnd, nullptr, FALSE);
@@ -402,8 +406,10 @@ static int key_digit(WPARAM key)
 
 static void on_edit_key(ExportState *s, WPARAM key)
 {
-    size_t len = wcslen(s->kb_text);
     int digit = key_digit(key);
+    if (s->kb_selected && (digit >= 0 || key == VK_BACK)) s->kb_text[0] = 0;  // typing replaces the selection
+    s->kb_selected = 0;
+    size_t len = wcslen(s->kb_text);
     if (key == VK_BACK) {
         if (len > 0) s->kb_text[len - 1] = 0;
     } else if (digit >= 0) {

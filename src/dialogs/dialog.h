@@ -36,6 +36,7 @@ struct EstimateJob {
     uint32_t mode, target_kb, format, quality, auto_shrink;
     int32_t seq;
     WCHAR src_path[kPathMax];
+    WCHAR keep_path[kPathMax];  // the picture's file while the picture is unchanged, else empty
     uint32_t width, height, stride;
     int32_t has_alpha;
     uint8_t *pixels;  // process heap
@@ -54,6 +55,7 @@ struct ExportState {
     uint32_t quality;
     int32_t format_count;
     int32_t hot, pressed, editing;
+    int32_t kb_selected;  // the box's whole text is selected: the next digit replaces it
     uint32_t dpi;
     HFONT font_text, font_small, font_bold;  // borrowed from the App
     WCHAR kb_text[16];
@@ -93,6 +95,8 @@ int ex_hit(const ExportState *state, int x, int y);
 void ex_paint(ExportState *state, HDC dc);
 // Client size of the dialog for the state's mode and DPI (runs the measuring pass).
 void ex_client_size(ExportState *state, int *width, int *height);
+// 1 when the compression estimate keeps the picture's file as it is (no quality).
+int ex_estimate_kept(const ExportState *state);
 // "%.2f MB" / "%.0f KB" figure of an estimate.
 void ex_size_text(uint32_t bytes, WCHAR *out, int cap);
 
@@ -100,7 +104,7 @@ void ex_size_text(uint32_t bytes, WCHAR *out, int cap);
 // app_export_estimate_job). Change it only while no dialog is open.
 using ExportEstimateFn = int (*)(uint32_t mode, const Image *picture, int32_t target_kb, uint32_t format,
                                  uint32_t quality, uint32_t allow_downscale, const WCHAR *src_path,
-                                 uint32_t *out_bytes, uint32_t *out_width, uint32_t *out_height,
+                                 const WCHAR *keep_path, uint32_t *out_bytes, uint32_t *out_width, uint32_t *out_height,
                                  uint32_t *out_quality);
 void ex_set_estimate_fn(ExportEstimateFn fn);
 

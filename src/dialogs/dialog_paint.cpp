@@ -1,6 +1,7 @@
 // The export dialog's geometry, hit testing and painting.
 #include "dialogs/dialog.h"
 #include "dialogs/dlg_common.h"
+#include <cwchar>
 #include <iterator>
 
 static constexpr const WCHAR *kFmtName5[] = {L"JPEG", L"PNG", L"WebP", L"BMP", L"TIFF"};
@@ -14,6 +15,7 @@ static constexpr COLORREF kChipSelected = RGB(43, 74, 116);
 static constexpr COLORREF kAccent = RGB(76, 154, 255);
 static constexpr COLORREF kAccentHot = RGB(99, 170, 255);
 static constexpr COLORREF kInputFill = RGB(26, 26, 29);
+static constexpr COLORREF kSelection = RGB(0, 120, 215);
 static constexpr COLORREF kTrackFill = RGB(24, 24, 27);
 static constexpr COLORREF kEstimateFill = RGB(23, 23, 26);
 static constexpr COLORREF kWarning = RGB(255, 138, 92);
@@ -150,6 +152,12 @@ void ex_size_text(uint32_t bytes, WCHAR *out, int cap)
     out[cap - 1] = 0;
 }
 
+// A compression never encodes below quality 30: quality 0 means nothing was encoded.
+int ex_estimate_kept(const ExportState *s)
+{
+    return s->mode == 0 && s->est_valid && s->est_quality == 0 ? 1 : 0;
+}
+
 // ---- painting ----
 
 static HFONT pick(HFONT font)
@@ -193,6 +201,19 @@ static void paint_check(ExportState *s, HDC dc, int x, int y, int k)
     DeleteObject(pen);
 }
 
+// The selected number of the box, highlighted as an edit control shows a selection.
+static void paint_selection(ExportState *s, HDC dc, const RECT &box, const WCHAR *number)
+{
+    HGDIOBJ old = SelectObject(dc, s->font_text);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, number, (int)wcsspn(number, L"0123456789"), &size);
+    SelectObject(dc, old);
+    RECT sel = {box.left - S(s, 2), box.top + S(s, 4), box.left + size.cx + S(s, 2), box.bottom - S(s, 4)};
+    HBRUSH brush = CreateSolidBrush(kSelection);
+    FillRect(dc, &sel, brush);
+    DeleteObject(brush);
+}
+
 static void paint_size_rows(ExportState *s, HDC dc)
 {
     text(dc, L"目标体积", s->rc_label_kb, s->font_small, kLabel, DT_LEFT | DT_BOTTOM);
@@ -208,6 +229,7 @@ static void paint_size_rows(ExportState *s, HDC dc)
     kb[std::size(kb) - 1] = 0;
     RECT box = s->rc_kb_box;
     box.left += S(s, 10);
+    if (s->editing && s->kb_selected) paint_selection(s, dc, box, kb);
     text(dc, kb, box, s->font_text, kText, DT_LEFT | DT_VCENTER);
 
     int k = S(s, 15);
@@ -262,6 +284,8 @@ static void paint_status(ExportState *s, HDC dc, RECT r)
     if (s->est_over) {
         _snwprintf(status, std::size(status), L"已尽力，仍超过 %d KB", (int)s->target_kb);
         color = kWarning;
+    } else if (ex_estimate_kept(s)) {
+        _snwprintf(status, std::size(status), L"%s", L"已经小于目标体积，保留原图");
     } else if (s->est_bytes > 0 && (uint64_t)s->est_bytes < (uint64_t)s->target_kb * 2048 / 3) {
         _snwprintf(status, std::size(status), L"%s", L"满足目标（远低于上限）");
     } else {
@@ -284,8 +308,11 @@ static void paint_estimate(ExportState *s, HDC dc, const WCHAR *fmt_name)
         ex_size_text(s->est_bytes, line, (int)std::size(line));
         text(dc, line, figure, s->font_bold, s->est_over ? kWarning : kAccent, DT_LEFT | DT_VCENTER);
         paint_status(s, dc, figure);
-        _snwprintf(line, std::size(line), L"%u × %u   ·   质量 %d   ·   %s", s->est_width, s->est_height,
-                   (int)s->est_quality, fmt_name);
+        if (ex_estimate_kept(s))
+            _snwprintf(line, std::size(line), L"%u × %u   ·   原图   ·   %s", s->est_width, s->est_height, fmt_name);
+        else
+            _snwprintf(line, std::size(line), L"%u × %u   ·   质量 %d   ·   %s", s->est_width, s->est_height,
+                       (int)s->est_quality, fmt_name);
         line[std::size(line) - 1] = 0;
         text(dc, line, details, s->font_small, kLabel, DT_LEFT | DT_VCENTER);
         if (s->est_busy)

@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <cwctype>
 
-static constexpr const WCHAR *kExts[] = {L".jpg", L".jpeg", L".jpe", L".jfif", L".png",
-                                         L".bmp", L".gif",  L".tif", L".tiff", L".webp"};
+static constexpr const WCHAR *kExts[] = {L".jpg", L".jpeg", L".jpe",  L".jfif", L".png", L".bmp", L".gif",
+                                         L".tif", L".tiff", L".webp", L".heic", L".heif", L".hif", L".avif"};
 
 int files_is_image_ext(const WCHAR *path)
 {

@@ -1,11 +1,11 @@
 // Separable resampling on premultiplied floats, and the common output sizes.
 #include "image/resize.h"
 #include "image/resize_internal.h"
+#include "image/worker.h"
 #include <cmath>
 #include <cstdlib>
 #include <atomic>
 #include <cstring>
-#include <system_error>
 #include <thread>
 
 namespace {
@@ -255,6 +255,11 @@ void resize_worker(RowJob *job, bool from_bottom)
     scratch_free(&s);
 }
 
+void resize_helper(void *job)
+{
+    resize_worker((RowJob *)job, true);
+}
+
 std::atomic<int> g_threads;  // 0: chosen by size; 1 or 2: forced by tests and benchmarks
 std::atomic<bool> g_helper_busy;  // a resize has its helper thread running
 
@@ -287,13 +292,7 @@ bool resize_all_rows(const Image *src, Image *dst, const Contrib *cx, const Cont
     // Resizes running at once on other threads (batch workers) share the one helper.
     bool helped = threads > 1 && !g_helper_busy.exchange(true);
     std::thread helper;
-    if (helped) {
-        try {
-            helper = std::thread(resize_worker, &job, true);
-        } catch (const std::system_error &) {
-            // No thread to be had: this one does every row.
-        }
-    }
+    if (helped) worker_start(&helper, resize_helper, &job);  // without one, this thread does every row
     resize_worker(&job, false);
     if (helper.joinable()) helper.join();
     if (helped) g_helper_busy = false;

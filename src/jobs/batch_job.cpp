@@ -2,6 +2,7 @@
 // name), the run over the list, and the folder scan that fills the list.
 #include "jobs/batch_job.h"
 #include "codec/codec.h"
+#include "codec/temp_file.h"
 #include "compress/compress.h"
 #include "files/files.h"
 #include "image/resize.h"
@@ -170,8 +171,10 @@ bool write_whole(const WCHAR *path, const Blob *blob)
 int commit(const BatchJob *job, int index, Prepared *p, WCHAR written[kPathMax])
 {
     WCHAR temp[kPathMax];
-    if (!GetTempFileNameW(job->out_dir, L"vdm", 0, temp)) {
-        format_text(p->msg, kBatchStatusMax, L"无法在输出文件夹中创建文件（错误码 %lu）。", GetLastError());
+    HRESULT hr = codec_temp_create(job->out_dir, temp, kPathMax);
+    if (FAILED(hr)) {
+        format_text(p->msg, kBatchStatusMax, L"无法在输出文件夹中创建文件（错误码 %lu）。",
+                    (unsigned long)HRESULT_CODE(hr));
         return 0;
     }
     if (!write_whole(temp, &p->blob)) {
@@ -224,7 +227,8 @@ void prepare(const BatchJob *job, int index, Prepared *p)
     format_text(dot_ext, 8, L".%s", p->ext);
     int ok;
     if (job->compress_on) {
-        CompressParams params = {job->target_kb, job->auto_downscale ? 1u : 0u, 64, 30, 95};
+        const WCHAR *keep = job->crop_on ? nullptr : src;  // a cropped picture is not the file's
+        CompressParams params = {job->target_kb, job->auto_downscale ? 1u : 0u, 64, 30, 95, keep};
         CompressResult result = {};
         ok = compress_run(img, dot_ext, &params, src, &result, &p->blob, err, kErrCap);
         p->outcome = !ok ? kBatchFailed : result.target_missed ? kBatchOverTarget : kBatchWritten;
@@ -511,6 +515,7 @@ DWORD WINAPI batch_worker(void *arg)
 {
     BatchJob *job = (BatchJob *)arg;
     Tally t = {};
+    codec_temp_sweep(job->out_dir);  // once per run: a big batch writes thousands of files
     int helpers = batch_worker_count(job);
     if (helpers < 2 || !run_pool(job, helpers, &t)) run_single(job, &t);
     PostMessageW(job->hwnd, WM_BATCH_FINISHED, (WPARAM)t.written, (LPARAM)t.failed);

@@ -48,6 +48,7 @@ struct BatchJob {
     int32_t hot;
     int32_t edit_id;
     int32_t edit_text;
+    int32_t edit_all;  // a number field's whole text is selected: the next digit replaces it
     WCHAR edit_buf[kPathMax];  // a whole folder path fits, so editing never shortens it
     int32_t *edit_target;
     BatchPath *files;

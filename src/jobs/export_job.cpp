@@ -27,10 +27,10 @@ int export_formula_bytes(uint32_t format, uint32_t width, uint32_t height, uint3
 }
 
 static int estimate_compress(const Image *picture, int32_t target_kb, uint32_t format, uint32_t allow_downscale,
-                             const WCHAR *src_path, uint32_t *out_bytes, uint32_t *out_width,
+                             const WCHAR *src_path, const WCHAR *keep_path, uint32_t *out_bytes, uint32_t *out_width,
                              uint32_t *out_height, uint32_t *out_quality)
 {
-    CompressParams params = {target_kb, allow_downscale, 64, 30, 95};
+    CompressParams params = {target_kb, allow_downscale, 64, 30, 95, keep_path};
     CompressResult result = {};
     Blob blob = {};
     WCHAR err[kEstimateErrCap];
@@ -68,7 +68,7 @@ static int estimate_convert(const Image *picture, uint32_t format, uint32_t qual
 
 int app_export_estimate_job(uint32_t mode, const Image *picture, int32_t target_kb, uint32_t format,
                             uint32_t quality, uint32_t allow_downscale, const WCHAR *src_path,
-                            uint32_t *out_bytes, uint32_t *out_width, uint32_t *out_height,
+                            const WCHAR *keep_path, uint32_t *out_bytes, uint32_t *out_width, uint32_t *out_height,
                             uint32_t *out_quality)
 {
     *out_bytes = 0;
@@ -77,7 +77,7 @@ int app_export_estimate_job(uint32_t mode, const Image *picture, int32_t target_
     *out_quality = quality;
     if (!picture || !picture->data) return 0;
     if (mode == 0)
-        return estimate_compress(picture, target_kb, format, allow_downscale, src_path, out_bytes, out_width,
-                                 out_height, out_quality);
+        return estimate_compress(picture, target_kb, format, allow_downscale, src_path, keep_path, out_bytes,
+                                 out_width, out_height, out_quality);
     return estimate_convert(picture, format, quality, src_path, out_bytes, out_width, out_height, out_quality);
 }

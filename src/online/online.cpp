@@ -10,7 +10,6 @@
 static constexpr WCHAR kUpdateUrl[] = L"http://www.quennick.com/product/tool/veldmoor/download/version.json";
 static constexpr WCHAR kReportUrl[] = L"http://www.quennick.com/api/identity";
 static constexpr WCHAR kProductPage[] = L"https://www.quennick.com/product/tool/veldmoor/";
-static constexpr WCHAR kVersionCode[] = L"10000";
 static constexpr WCHAR kMachineKey[] = L"Software\\Quennick";
 static constexpr WCHAR kMachineValue[] = L"MachineGuid";
 static constexpr WCHAR kUnknownHost[] = L"UNKNOWN-HOST";
@@ -147,7 +146,7 @@ int http_get(const WCHAR *url, char *buf, int cap)
     if (!url_split(url, &parts)) return 0;
 
     // The default proxy: the system's setting on Windows, http_proxy under Wine.
-    NetHandle session = {pOpen(L"veldmoor", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+    NetHandle session = {pOpen(VELDMOOR_USER_AGENT_W, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                WINHTTP_NO_PROXY_BYPASS, 0)};
     if (!session.h) return 0;
     pSetTimeouts(session.h, 3000, 3000, 5000, 5000);
@@ -273,7 +272,8 @@ void online_report()
 
     const WCHAR *pairs[][2] = {
         {L"action", L"touch"},   {L"machine_code", code},    {L"product", L"veldmoor"}, {L"platform", L"win32"},
-        {L"version", kOnlineVersion}, {L"version_code", kVersionCode}, {L"model", model}, {L"use_sec", L"0"},
+        {L"version", VELDMOOR_VERSION_W}, {L"version_code", VELDMOOR_VERSION_CODE_W}, {L"model", model},
+        {L"use_sec", L"0"},
     };
     char query[kQueryMax];
     int pos = 0;
@@ -295,8 +295,8 @@ void online_report()
 int online_parse_update(const char *body, WCHAR *buf, int cap)
 {
     if (!buf || cap <= 0) return 0;
-    char local[std::size(kOnlineVersion)];
-    for (size_t i = 0; i < std::size(local); ++i) local[i] = (char)kOnlineVersion[i];
+    char local[std::size(VELDMOOR_VERSION_W)];
+    for (size_t i = 0; i < std::size(local); ++i) local[i] = (char)VELDMOOR_VERSION_W[i];
     char text[kVersionBytes + 1];
     int newer = online_parse_version(body, local, text, cap < (int)sizeof text ? cap : (int)sizeof text);
     for (int i = 0; i == 0 || text[i - 1]; ++i) buf[i] = (WCHAR)(unsigned char)text[i];
@@ -368,7 +368,7 @@ void online_update_prompt(HWND owner)
     _snwprintf(text, 399,
                L"发现新版本 %s（当前 %s）。\n\n为避免被杀毒软件误拦，本程序不自动下载安装包。\n"
                L"点「确定」去官网下载页，手动下载替换即可。",
-               ver, kOnlineVersion);
+               ver, VELDMOOR_VERSION_W);
     text[399] = 0;
     if (modal_message_box(owner, text, L"有新版了", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
         ShellExecuteW(owner, L"open", online_web(), nullptr, nullptr, SW_SHOWNORMAL);

@@ -2,10 +2,10 @@
 // About box opens; a newer version is announced to the main window.
 #pragma once
 #include <windows.h>
+#include "version.h"
 
 // Posted to the main window when a newer version was found; wParam and lParam 0.
 constexpr UINT WM_UPDATE_FOUND = WM_APP + 0x15;
-constexpr WCHAR kOnlineVersion[] = L"1.0.0";
 constexpr int kMachineMax = 80;  // machine code units, NUL included
 constexpr int kQueryMax = 2048;  // bytes of a percent-encoded query, NUL included
 

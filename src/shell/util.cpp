@@ -3,6 +3,7 @@
 #include "shell/util.h"
 #include "shell/modal.h"
 #include "shell/multi_select.h"
+#include "version.h"
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -12,15 +13,15 @@
 
 // Each literal ends in an explicit NUL, so the list ends in two.
 static constexpr WCHAR kMultiFilter[] =
-    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp\0所有文件\0*.*\0";
+    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp;*.heic;*.heif;*.hif;*.avif\0所有文件\0*.*\0";
 static constexpr WCHAR kSingleFilter[] =
-    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp;*.ico\0所有文件\0*.*\0";
+    L"图片文件\0*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tif;*.tiff;*.webp;*.ico;*.heic;*.heif;*.hif;*.avif\0"
+    L"所有文件\0*.*\0";
 static constexpr WCHAR kSaveFilter[] =
     L"JPEG 图片 (*.jpg)\0*.jpg\0PNG 图片 (*.png)\0*.png\0WebP 图片 (*.webp)\0*.webp\0"
     L"BMP 图片 (*.bmp)\0*.bmp\0TIFF 图片 (*.tif)\0*.tif\0";
 
 static constexpr WCHAR kUnnamed[] = L"未命名";
-static constexpr WCHAR kVersion[] = L"1.0.0";
 static constexpr WCHAR kSiteHost[] = L"www.quennick.com";
 
 static constexpr WCHAR kAboutFormat[] =
@@ -175,7 +176,7 @@ int util_recycle_file(HWND owner, const WCHAR *path)
 void util_about_text(WCHAR *buffer, int capacity)
 {
     if (!buffer || capacity <= 0) return;
-    _snwprintf(buffer, (size_t)capacity - 1, kAboutFormat, kAppName, kVersion, kSiteHost);
+    _snwprintf(buffer, (size_t)capacity - 1, kAboutFormat, kAppName, VELDMOOR_VERSION_W, kSiteHost);
     buffer[capacity - 1] = 0;
 }
 

@@ -18,3 +18,8 @@ const Image *app_loaded_picture(const App *app)
     if (app->undo_image) return app->undo_image;
     return app->undo_pending ? app->image : nullptr;
 }
+
+int app_picture_unedited(const App *app)
+{
+    return app && app->image && app_loaded_picture(app) == app->image ? 1 : 0;
+}

@@ -89,6 +89,7 @@ struct App {
 
     int32_t crop_mode;
     WCHAR status[kStatusMax];
+    int32_t load_failed;  // the last load failed: its status outlives the browse hint until the next action
     WCHAR file_name[kPathMax];
     WCHAR file_path[kPathMax];
     int32_t file_size;
@@ -134,6 +135,7 @@ struct App {
     int32_t panel_count;
     int32_t panel_hot_row, panel_hot_btn;
     int32_t panel_focus;
+    int32_t panel_scroll, panel_scroll_max;  // how far the items above the pinned buttons are scrolled
     WCHAR panel_text[kPanelTextMax];
 
     int32_t compress_kb, compress_allow_downscale, compress_min_side;
@@ -159,3 +161,5 @@ int app_prepare_edit(App *app);
 // The picture as loaded (what undo returns to): the undo copy, or the picture
 // itself while it is unedited; null when there is none.
 const Image *app_loaded_picture(const App *app);
+// 1 while the picture on screen is the file's as loaded: no rotation or crop yet.
+int app_picture_unedited(const App *app);

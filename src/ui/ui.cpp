@@ -32,6 +32,7 @@ static constexpr ToolButton kToolbar[] = {
 
 // Zoom box segments from its left edge: out | percentage | in | fit.
 static constexpr int kZoomOutEnd = 36, kZoomPctEnd = 98, kZoomInEnd = 134, kZoomBoxW = 170, kZoomBoxH = 30;
+static constexpr int kTitleRoom = 140;  // title strip width below which the buttons drop their labels
 static constexpr int kThumbW = 62, kThumbH = 46, kThumbGap = 6, kArrowBox = 44, kArrowInset = 18;
 
 int ui_scale(const App *app, int n)
@@ -56,13 +57,18 @@ static void export_defaults(App *app)
     app->quality = 90;
 }
 
-void ui_init(App *app)
+static void make_fonts(App *app)
 {
-    if (app->dpi < 72) app->dpi = 96;
     app->font_text = make_font(app->dpi, 9, 400);
     app->font_bold = make_font(app->dpi, 9, 600);
     app->font_small = make_font(app->dpi, 8, 400);
     app->font_large = make_font(app->dpi, 15, 400);
+}
+
+void ui_init(App *app)
+{
+    if (app->dpi < 72) app->dpi = 96;
+    make_fonts(app);
     app->crop_mode = 0;
     app->playing = 0;
     ui_rebuild_toolbar(app);
@@ -89,6 +95,15 @@ void ui_destroy(App *app)
     app->back_w = app->back_h = 0;
     delete_object((HGDIOBJ *)&app->checker_bitmap);
     app->checker_cell = 0;
+}
+
+void ui_rescale(App *app)
+{
+    if (app->dpi < 72) app->dpi = 96;
+    ui_destroy(app);
+    make_fonts(app);
+    ui_tip_hide(app);
+    ui_rebuild_toolbar(app);
 }
 
 // ---- toolbar ----
@@ -151,9 +166,8 @@ static int right_group_start(const App *app)
     return app->button_count;
 }
 
-static void layout_toolbar(App *app, int W)
+static void place_buttons(App *app, HDC dc, int W)
 {
-    HDC dc = CreateCompatibleDC(nullptr);  // text is measured the same on any DC
     int p = ui_scale(app, 8), split = right_group_start(app);
     int cursor = p;
     for (int i = 0; i < split; ++i) {
@@ -178,11 +192,26 @@ static void layout_toolbar(App *app, int W)
             cursor -= b.width + ui_scale(app, 2);
         }
     }
-    if (dc) DeleteDC(dc);
-
     int left = split > 0 ? app->buttons[split - 1].x + app->buttons[split - 1].width + ui_scale(app, 14) : p;
     int right = split < app->button_count ? app->buttons[split].x - ui_scale(app, 14) : W - p;
     app->rc_title = {left, app->rc_top.top, std::max<int>(right, left), app->rc_top.bottom};
+}
+
+// The buttons keep their labels while the title keeps room for a shortened
+// name; on a narrower strip they show their icons only (the tooltips still name them).
+static void layout_toolbar(App *app, int W)
+{
+    HDC dc = CreateCompatibleDC(nullptr);  // text is measured the same on any DC
+    int n = std::min(app->button_count, (int)std::size(kToolbar));
+    for (int i = 0; i < n; ++i)
+        if (app->buttons[i].cmd == kToolbar[i].cmd) app->buttons[i].label = kToolbar[i].label;
+    place_buttons(app, dc, W);
+    if (app->rc_title.right - app->rc_title.left < ui_scale(app, kTitleRoom)) {
+        for (int i = 0; i < n; ++i)
+            if (app->buttons[i].icon) app->buttons[i].label = nullptr;
+        place_buttons(app, dc, W);
+    }
+    if (dc) DeleteDC(dc);
 }
 
 void ui_layout(App *app, int width, int height)

@@ -11,6 +11,8 @@ int ui_scale(const App *app, int n);
 HFONT make_font(int dpi, int points, int weight);
 void ui_init(App *app);
 void ui_destroy(App *app);
+// Fonts, toolbar and layout made again for a new app->dpi; settings, texts and the picture stay.
+void ui_rescale(App *app);
 
 void ui_rebuild_toolbar(App *app);
 void ui_refresh_toolbar(App *app);
@@ -39,6 +41,19 @@ void paint_bottom(App *app, HDC dc);
 void paint_zoom_box(App *app, HDC dc);
 // The title text for the span, shortened in the middle; 0 when none fits.
 int ui_fit_title(HDC dc, const WCHAR *title, int span, float size, WCHAR *out, int cap);
+
+// One text of the bottom strip as laid out: a whole item, or the status shortened with "…".
+struct StripText {
+    WCHAR text[kStatusMax];
+    int32_t left, right;
+    COLORREF colour;
+};
+constexpr int kStripTexts = 4;
+// The bottom strip's texts (facts, position, status) that fit before the thumbnails
+// and the zoom box; an item that does not fit whole is left out, never cut.
+int ui_strip_texts(App *app, HDC dc, StripText out[kStripTexts]);
+// Text shortened at its end with "…" to fit span pixels, never inside a number; 0 when nothing fits.
+int ui_elide_end(HDC dc, const WCHAR *text, int span, float size, WCHAR *out, int cap);
 
 // "W × H   size" of the current picture, empty without one.
 void ui_facts_text(const App *app, WCHAR *out, int cap);

@@ -1,5 +1,6 @@
 #include "ui/ui.h"
 #include "ui/icons.h"
+#include "version.h"
 #include <gdiplus.h>
 #include <shlwapi.h>
 #include <algorithm>
@@ -11,7 +12,6 @@ static constexpr COLORREF kBackground = RGB(26, 26, 29), kText = RGB(230, 230, 2
                           kIcon = RGB(184, 184, 194), kHover = RGB(42, 42, 48), kPressed = RGB(53, 53, 60),
                           kLine = RGB(46, 46, 52), kAccent = RGB(76, 154, 255), kCloseHover = RGB(196, 43, 28);
 static constexpr uint32_t kWhite = 0xFFFFFFFF;
-static constexpr WCHAR kVersion[] = L"1.0.0";
 
 enum : int { kKindToggle = 2, kKindWindow = 3, kKindSeparator = 4 };
 
@@ -62,10 +62,10 @@ static void paint_title(App *app, HDC dc)
     if (app->image && app->file_name[0])
         lstrcpynW(title, app->file_name, kPathMax);
     else
-        swprintf(title, std::size(title), L"%ls %ls", kAppName, kVersion);
+        swprintf(title, std::size(title), L"%ls %ls", kAppName, VELDMOOR_VERSION_W);
     int pad = ui_scale(app, 10);
     int span_l = app->rc_title.left + pad, span_r = app->rc_title.right - pad;
-    if (span_r - span_l <= ui_scale(app, 60)) return;
+    if (span_r <= span_l) return;
     float size = (float)ui_scale(app, 13);
     WCHAR shown[kPathMax + 16];
     if (!ui_fit_title(dc, title, span_r - span_l, size, shown, (int)std::size(shown))) return;
@@ -172,28 +172,71 @@ static int texts_end(const App *app)
     return end;
 }
 
-static void paint_facts(App *app, HDC dc)
+static bool numeric(WCHAR c)
 {
-    int p = ui_scale(app, 8), end = texts_end(app);
-    if (!app->image) {
-        strip_text(app, dc, app->status, p, end, kMuted);
-        return;
+    return (c >= L'0' && c <= L'9') || c == L'.' || c == L',';
+}
+
+int ui_elide_end(HDC dc, const WCHAR *text, int span, float size, WCHAR *out, int cap)
+{
+    int len = std::min((int)wcslen(text), cap - 2);
+    auto fits = [&] { return icon_text_width(dc, out, size, 400) <= span; };
+    lstrcpynW(out, text, len + 1);
+    if ((int)wcslen(text) < cap && fits()) return 1;
+    for (int cut = len; cut > 0; --cut) {
+        if (cut < len && numeric(text[cut - 1]) && numeric(text[cut])) continue;  // never inside a number
+        int keep = cut;
+        while (keep > 0 && (text[keep - 1] == L' ' || text[keep - 1] == L'×' || text[keep - 1] == L'·')) --keep;
+        if (keep == 0) break;
+        swprintf(out, cap, L"%.*ls…", keep, text);
+        if (fits()) return 1;
     }
+    out[0] = 0;
+    return 0;
+}
+
+int ui_strip_texts(App *app, HDC dc, StripText out[kStripTexts])
+{
+    int p = ui_scale(app, 8), end = texts_end(app), n = 0;
     float px = (float)ui_scale(app, 11);
+    auto width = [&](const WCHAR *t) { return icon_text_width(dc, t, px, 400); };
+    auto add = [&](const WCHAR *t, int left, int right, COLORREF colour) {
+        lstrcpynW(out[n].text, t, kStatusMax);
+        out[n].left = left, out[n].right = right, out[n].colour = colour;
+        ++n;
+    };
+    WCHAR shown[kStatusMax];
+    if (!app->image) {
+        if (end > p && ui_elide_end(dc, app->status, end - p, px, shown, kStatusMax)) add(shown, p, end, kMuted);
+        return n;
+    }
+    // The facts whole, else the dimensions alone, else nothing: a number is never cut.
     WCHAR facts[96];
     ui_facts_text(app, facts, 96);
-    // The facts keep their own width when a font draws them wider than the column.
-    int facts_w = std::max(ui_scale(app, 140), icon_text_width(dc, facts, px, 400));
-    strip_text(app, dc, facts, p, std::min(p + facts_w, end), kText);
+    int facts_w = width(facts);
+    if (p + facts_w > end) {
+        swprintf(facts, 96, L"%u × %u", app->image->width, app->image->height);
+        facts_w = width(facts);
+    }
+    if (p + facts_w <= end) add(facts, p, std::min(p + std::max(ui_scale(app, 140), facts_w), end), kText);
     int next_x = std::max(p + ui_scale(app, 168), p + facts_w + ui_scale(app, 28));
     // The status shows with any number of pictures; the position only with several.
     if (app->queue_count > 1) {
         WCHAR pos[32];
         swprintf(pos, 32, L"%d / %d", app->queue_index + 1, app->queue_count);
-        if (next_x + icon_text_width(dc, pos, px, 400) < end) strip_text(app, dc, pos, next_x, end, kMuted);
+        if (next_x + width(pos) < end) add(pos, next_x, end, kMuted);
         next_x += ui_scale(app, 76);
     }
-    if (end - next_x >= ui_scale(app, 60)) strip_text(app, dc, app->status, next_x, end, kMuted);
+    if (end - next_x >= ui_scale(app, 60) && ui_elide_end(dc, app->status, end - next_x, px, shown, kStatusMax))
+        add(shown, next_x, end, kMuted);
+    return n;
+}
+
+static void paint_facts(App *app, HDC dc)
+{
+    StripText texts[kStripTexts];
+    int n = ui_strip_texts(app, dc, texts);
+    for (int i = 0; i < n; ++i) strip_text(app, dc, texts[i].text, texts[i].left, texts[i].right, texts[i].colour);
 }
 
 static void paint_thumb(App *app, HDC dc, int index, const RECT &slot)

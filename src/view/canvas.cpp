@@ -346,6 +346,49 @@ static GpBitmap *cache_build(App *app, int dw, int dh, int x, int y, int w, int 
     return bitmap;
 }
 
+// Each display pixel takes the source pixel under its centre: above 100 % every
+// picture pixel is a block with sharp edges on all four sides.
+static void nearest_part(const ::Image *src, int dw, int dh, int x, int y, int w, int h, uint8_t *dst,
+                         int32_t *cols)
+{
+    for (int i = 0; i < w; ++i) cols[i] = (int32_t)((2 * ((int64_t)x + i) + 1) * src->width / (2 * (int64_t)dw));
+    int64_t last = -1;
+    for (int j = 0; j < h; ++j) {
+        uint32_t *out = (uint32_t *)(dst + (size_t)j * w * 4);
+        int64_t sy = (2 * ((int64_t)y + j) + 1) * src->height / (2 * (int64_t)dh);
+        if (sy == last) {
+            std::memcpy(out, out - w, (size_t)w * 4);  // the same picture row as the line above
+            continue;
+        }
+        last = sy;
+        const uint32_t *row = (const uint32_t *)(src->data + (size_t)sy * src->stride);
+        for (int i = 0; i < w; ++i) out[i] = row[cols[i]];
+    }
+}
+
+// The visible part of an enlarged picture, blocks built into the cache's buffer.
+static const uint8_t *enlarged_build(App *app, int dw, int dh, int x, int y, int w, int h)
+{
+    ViewPyramid *p = &app->view_pyramid;
+    size_t bytes = (size_t)w * h * 4, cols = sizeof(int32_t) * (size_t)w;
+    canvas_view_free(app);  // its bitmap sits on the buffer about to be rewritten
+    if (p->cache_cap < bytes) {
+        free(p->cache_px);
+        p->cache_px = (uint8_t *)malloc(bytes);
+        p->cache_cap = p->cache_px ? bytes : 0;
+        if (!p->cache_px) return nullptr;
+    }
+    if (p->scratch_cap < cols) {
+        void *grown = realloc(p->scratch, cols);
+        if (!grown) return nullptr;
+        p->scratch = grown;
+        p->scratch_cap = cols;
+    }
+    nearest_part(app->image, dw, dh, x, y, w, h, p->cache_px, (int32_t *)p->scratch);
+    if (app->image->has_alpha) cache_over_checker(p->cache_px, x, y, w, h, std::max(2, ui_scale(app, 8)));
+    return p->cache_px;
+}
+
 // ---- painting ----
 
 static void paint_hint(App *app, HDC dc)
@@ -484,6 +527,12 @@ static void paint_picture(App *app, HDC dc, int dw, int dh, const RECT &vis, con
     }
     g_last_path = kPathFull;
     if (img->has_alpha) paint_checker(app, dc, display);  // the cache has it built in
+    if (!smaller && !same && dw > 0 && dh > 0) {
+        if (const uint8_t *px = enlarged_build(app, dw, dh, x, y, w, h)) {
+            blit_part(dc, px, w * 4, 0, 0, vis);
+            return;
+        }
+    }
     SourceRect s = map_source((int)img->width, (int)img->height, dw, dh, vis, app->view_x, app->view_y);
     if (!img->has_alpha && dw == (int)img->width && dh == (int)img->height) {
         blit_part(dc, img->data, (int)img->stride, s.x, s.y, vis);

@@ -1,6 +1,6 @@
 """Stand-in for the maker's web server: standin_server.py DIR. Serves a free
 loopback port, written to DIR/port (removed when closed); logs each request to
-DIR/requests.log; answers the update document with DIR/body, DIR/status and
+DIR/requests.log (path, Host and User-Agent); answers the update document with DIR/body, DIR/status and
 after DIR/delay seconds, anything else with "ok". Ends when DIR/stop appears or
 DIR goes, and after a minute at most."""
 import http.server, os, sys, time
@@ -16,7 +16,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         d = self.server.folder
         with open(os.path.join(d, 'requests.log'), 'a') as log:
-            log.write('GET %s Host=%s\n' % (self.path, self.headers.get('Host', '')))
+            log.write('GET %s Host=%s UA=%s\n' % (self.path, self.headers.get('Host', ''),
+                                                  self.headers.get('User-Agent', '')))
         status, body = 200, b'ok'
         if self.path.split('?')[0].endswith('/version.json'):
             time.sleep(min(float(read(d, 'delay', b'0')), 10))

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 #include <shlwapi.h>
 #include <shellapi.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -142,6 +143,29 @@ void dib_clear(Dib *dib)
 {
     GdiFlush();
     memset(dib->px, 0, (size_t)dib->w * dib->h * 4);
+}
+
+bool window_shot(HWND hwnd, Dib *dib)
+{
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT rc;
+    if (!GetClientRect(hwnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return false;
+    if (dib->dc) dib_free(dib);
+    if (!dib_create(dib, rc.right, rc.bottom)) return false;
+    HDC screen = GetDC(hwnd);
+    if (!screen) return false;
+    BOOL ok = BitBlt(dib->dc, 0, 0, rc.right, rc.bottom, screen, 0, 0, SRCCOPY);
+    ReleaseDC(hwnd, screen);
+    GdiFlush();
+    return ok != 0;
+}
+
+int count_colour(const Dib &dib, RECT box, uint32_t rgb)
+{
+    int n = 0;
+    for (int y = std::max<int>(box.top, 0); y < std::min<int>(box.bottom, dib.h); ++y)
+        for (int x = std::max<int>(box.left, 0); x < std::min<int>(box.right, dib.w); ++x) n += dib.at(x, y) == rgb;
+    return n;
 }
 
 void dib_free(Dib *dib)

@@ -46,6 +46,10 @@ struct Dib {
 bool dib_create(Dib *dib, int w, int h);
 void dib_clear(Dib *dib);
 void dib_free(Dib *dib);
+// A screenshot of a window's client area as it is on screen, painted first; the Dib is made to its size.
+bool window_shot(HWND hwnd, Dib *dib);
+// Pixels of colour rgb (0xRRGGBB as Dib::at reads it) in the box.
+int count_colour(const Dib &dib, RECT box, uint32_t rgb);
 
 // veldmoor-cli.exe beside the test programs, run as a script would run it.
 struct CliRun {
