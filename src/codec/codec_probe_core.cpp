@@ -102,7 +102,7 @@ void probe_jpeg(Reader *r, ProbeResult *res)
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
         if (marker == 0xD9 || marker == 0xDA || !read_at(r, at, m, 2)) return;
         uint32_t len = be16(m);
-        if (len < 2) return;
+        if (len < 2) len = 2;  // libjpeg reads on right after a length below its own two bytes
         bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (sof) {
             uint8_t f[5];
