@@ -13,7 +13,7 @@ packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w
           mingw-w64-x86-64-dev wine wine64 xvfb xauth x11-apps x11-utils fonts-wqy-microhei cmake ninja-build
           nasm googletest dpkg-dev autoconf automake libtool autopoint gettext pkg-config
           gcc xdotool xclip libx11-dev imagemagick python3 cups printer-driver-cups-pdf poppler-utils nsis
-          meson libheif-examples jpegoptim)
+          meson libheif-examples jpegoptim clang-14 libclang-rt-14-dev llvm-14)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,10 @@ bash scripts/check-layers.sh || exit 1
 cmake --preset mingw >/dev/null || exit 1
 cmake --build --preset mingw || exit 1
 
+# Native fuzz targets: every corpus and reproducer replayed, then each target fuzzed briefly.
+bash scripts/fuzz.sh "${VELDMOOR_FUZZ_SECONDS:-15}"
+fuzz_rc=$?
+
 # The real-photo tests read ../shared/testdata unless VELDMOOR_TESTDATA names another folder.
 testdata=${VELDMOOR_TESTDATA:-$root/../shared/testdata}
 if [ -d "$testdata" ]; then
@@ -38,4 +42,6 @@ if [ -z "${VELDMOOR_KEEP_WINE:-}" ]; then
   wineserver -k 2>/dev/null || true
   [ -n "${VELDMOOR_XVFB_PID:-}" ] && kill "$VELDMOOR_XVFB_PID" 2>/dev/null
 fi
+[ $fuzz_rc = 0 ] || echo "test: the fuzz targets failed (see above)"
+[ $rc = 0 ] && rc=$fuzz_rc
 exit $rc

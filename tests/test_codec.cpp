@@ -692,6 +692,55 @@ TEST_F(Codec, EighthScaleDecodesGiveLibjpegsOwnPixels)
     }
 }
 
+struct ByteByByte {
+    const std::vector<uint8_t> *bytes;
+    size_t at;
+};
+
+bool read_one_byte(void *context, uint8_t *out, size_t cap, size_t *got)
+{
+    auto *b = (ByteByByte *)context;
+    *got = b->at < b->bytes->size() ? 1 : 0;
+    if (*got) *out = (*b->bytes)[b->at++];
+    return true;
+}
+
+// Damaged files found by fuzzing: cut short without an end marker, garbage at
+// restart markers, FF FF 00 in the scan, bad codes. libjpeg fed one byte at a
+// time decodes them with its slow path, whose outcome, warnings and pixels
+// ours must give (its fast path differs on some of them by itself).
+TEST_F(Codec, EighthScaleDecoderEndsDamagedFilesAsLibjpegsSlowPath)
+{
+    NEEDS_TESTDATA();
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW(testdata_path(L"fuzz-findings\\*.jpg").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int compared = 0;
+    do {
+        if (fd.cFileName[0] != L'F' && fd.cFileName[0] != L'B') continue;
+        std::wstring path = testdata_path((L"fuzz-findings\\" + std::wstring(fd.cFileName)).c_str());
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        std::vector<uint8_t> bytes = read_file_bytes(path);
+        JpegDecoded ours, theirs;
+        JpegDecodeStatus ours_status = jpeg_decode_file(path.c_str(), 1, 1, &ours);
+        jpeg_eighth_set_enabled(0);
+        ByteByByte source = {&bytes, 0};
+        JpegInput input = {&source, read_one_byte};
+        JpegDecodeStatus their_status = jpeg_decode_input(&input, 1, 1, false, &theirs);
+        jpeg_eighth_set_enabled(1);
+        EXPECT_EQ(ours_status, their_status);
+        EXPECT_EQ(ours.warnings, theirs.warnings);
+        ASSERT_EQ(ours.image != nullptr, theirs.image != nullptr);
+        if (ours.image)
+            EXPECT_EQ(memcmp(ours.image->data, theirs.image->data, (size_t)ours.image->stride * ours.image->height), 0);
+        image_free(ours.image);
+        image_free(theirs.image);
+        ++compared;
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    EXPECT_GE(compared, 10);
+}
+
 // A 1-pixel checkerboard reduced tenfold is an even grey, never black or white.
 TEST_F(Codec, ThumbnailsOfAFineCheckerboardAreGrey)
 {
@@ -770,6 +819,17 @@ std::vector<uint8_t> jpeg_declaring(uint32_t w, uint32_t h, bool progressive)
         if (b[i + 1] == 0xC0 || b[i + 1] == 0xC2) {
             put(b, i + 5, h, 2, true);
             put(b, i + 7, w, 2, true);
+            break;
+        }
+    return b;
+}
+
+// Bytes between two header segments before the frame header, which libjpeg skips.
+std::vector<uint8_t> junk_before_sof(std::vector<uint8_t> b, std::vector<uint8_t> junk)
+{
+    for (size_t i = 2; i + 3 < b.size(); i += 2 + (b[i + 2] << 8 | b[i + 3]))
+        if (b[i + 1] == 0xC0 || b[i + 1] == 0xC2) {
+            b.insert(b.begin() + (long)i, junk.begin(), junk.end());
             break;
         }
     return b;
@@ -892,6 +952,8 @@ TEST(CodecProbe, ReadsDeclaredSizesAndJudgesThem)
         {jpeg_declaring(6000, 4000, false), kProbeJpeg, kProbeFine, 6000, 4000},
         {jpeg_declaring(10000, 10000, true), kProbeJpeg, kProbeFine, 10000, 10000},  // exactly at the limit
         {jpeg_declaring(10000, 10001, true), kProbeJpeg, kProbeTooLarge, 10000, 10001},
+        {junk_before_sof(jpeg_declaring(65500, 21858, false), {0x00}), kProbeJpeg, kProbeTooLarge, 65500, 21858},
+        {junk_before_sof(jpeg_declaring(6000, 4000, false), {0xFF, 0x00, 0x7A, 0xFF}), kProbeJpeg, kProbeFine, 6000, 4000},
         {png_declaring(4000, 3000), kProbePng, kProbeFine, 4000, 3000},
         {gif_declaring(640, 480), kProbeGif, kProbeFine, 640, 480},
         {gif_second_frame(30000, 30000), kProbeGif, kProbeTooLarge, 30000, 30000},

@@ -336,4 +336,28 @@ TEST_F(Files, HostileExifBlocksNeverCrashOrHang)
     image_free(img);
 }
 
+// Copyright is "photographer\0editor\0"; a text with no NUL at all (which libexif
+// 0.6.24 cannot format without stepping a null pointer) has no editor part.
+TEST_F(Files, CopyrightIsListedWithItsPhotographerAndEditor)
+{
+    const struct {
+        std::string text;
+        const wchar_t *line;
+    } cases[] = {
+        {std::string("Jane Roe\0Ed Poe\0", 16), L"33432=Jane Roe (Photographer) - Ed Poe (Editor)\n"},
+        {"Jane Roe, 2024", L"33432=Jane Roe, 2024 (Photographer) - [None] (Editor)\n"},
+        {"        ", L"33432=[None] (Photographer) - [None] (Editor)\n"},
+    };
+    for (const auto &c : cases) {
+        std::vector<uint8_t> tiff = tiff_ifd({{33432, 2, (uint32_t)c.text.size(), 64}}, 0, 64 + c.text.size());
+        std::copy(c.text.begin(), c.text.end(), tiff.begin() + 64);
+        std::vector<uint8_t> jpeg = jpeg_with_app1(tiff);
+        std::wstring path = file(L"copyright.jpg");
+        ASSERT_TRUE(write_file_bytes(path, jpeg.data(), jpeg.size()));
+        WCHAR listing[512];
+        EXPECT_EQ(exif_list_carried(path.c_str(), listing, 512), 1);
+        EXPECT_STREQ(listing, c.line);
+    }
+}
+
 }  // namespace

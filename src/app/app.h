@@ -1,9 +1,7 @@
 // The program's top: start-up, loading, the window procedure and the hand-over between instances.
 #pragma once
+#include "app/handover_block.h"
 #include "state/app_state.h"
-
-constexpr uint32_t kHandoverMagic = 0x524D4456;  // "VDMR"
-constexpr uint32_t kHandoverVersion = 1;
 
 // Start-up pieces, callable from tests as from WinMain.
 void app_init_record(App *app, HINSTANCE instance);

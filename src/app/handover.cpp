@@ -7,8 +7,6 @@
 #include <cstring>
 #include <cwchar>
 
-static constexpr uint32_t kHeaderBytes = 12;
-
 static int first_picture_in_folder(const WCHAR *folder, WCHAR *out);
 
 static int take_argument(const WCHAR *arg, WCHAR *slot)
@@ -80,68 +78,12 @@ int cli_collect_paths(WCHAR *out[kCliMaxPaths])
 
 int handover_build(WCHAR **paths, int count, uint8_t **block, uint32_t *size)
 {
-    *block = nullptr;
-    *size = 0;
-    if (count <= 0 || count > kCliMaxPaths) return 0;
-    uint32_t total = kHeaderBytes + 4u * (uint32_t)count;
-    for (int i = 0; i < count; ++i)
-        total += 2u * (uint32_t)lstrlenW(paths[i]) + 2u;
-    auto *data = (uint8_t *)calloc(1, total);
-    if (!data) return 0;
-
-    const uint32_t header[3] = {kHandoverMagic, kHandoverVersion, (uint32_t)count};
-    memcpy(data, header, sizeof header);
-    uint32_t at = kHeaderBytes + 4u * (uint32_t)count;
-    for (int i = 0; i < count; ++i) {
-        memcpy(data + kHeaderBytes + 4u * i, &at, 4);
-        uint32_t bytes = 2u * (uint32_t)lstrlenW(paths[i]) + 2u;
-        memcpy(data + at, paths[i], bytes);
-        at += bytes;
-    }
-    *block = data;
-    *size = total;
-    return 1;
-}
-
-static uint32_t read_u32(const uint8_t *p)
-{
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
-// Copies the string at offset; it must end with a NUL inside the block, which
-// is never read past. A longer path is cut to the buffer.
-static int copy_block_string(const uint8_t *data, uint32_t size, uint32_t offset, WCHAR *out)
-{
-    int n = 0;
-    for (uint32_t at = offset; at + 2 <= size; at += 2) {
-        WCHAR c;
-        memcpy(&c, data + at, 2);
-        if (c == 0) {
-            out[n < kPathMax ? n : kPathMax - 1] = 0;
-            return 1;
-        }
-        if (n < kPathMax - 1) out[n++] = c;
-    }
-    return 0;
+    return handover_block_build(paths, count, kCliMaxPaths, block, size);
 }
 
 int handover_parse(const void *block, uint32_t size, WCHAR out[kCliMaxPaths][kPathMax])
 {
-    auto *data = (const uint8_t *)block;
-    if (!data || size < 16) return 0;
-    if (read_u32(data) != kHandoverMagic || read_u32(data + 4) != kHandoverVersion) return 0;
-    uint32_t count = read_u32(data + 8);
-    if (count == 0) return 0;
-    if (count > kCliMaxPaths) count = kCliMaxPaths;
-    if (kHeaderBytes + 4ull * count > size) return 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t offset = read_u32(data + kHeaderBytes + 4 * i);
-        if (offset >= size || (uint64_t)offset + 2 > size) return 0;
-        if (!copy_block_string(data, size, offset, out[i])) return 0;
-    }
-    return (int)count;
+    return handover_block_parse(block, size, &out[0][0], kCliMaxPaths, kPathMax);
 }
 
 int handover_deliver(const uint8_t *block, uint32_t size)

@@ -2,26 +2,13 @@
 // Wine) and decoding (Wine's WIC decoder is the slow reference one and cannot scale).
 #pragma once
 #include "codec/codec.h"
+#include "codec/jpeg_decode.h"
 #include <vector>
 
 // Encodes an opaque 24-bit JPEG of image (alpha must already be flattened by the caller)
 // straight into blob (general heap); app1 (may be null or empty) is written as an APP1
 // marker. Returns S_OK or a failure HRESULT.
 HRESULT jpeg_encode_blob(const Image *image, int quality, const std::vector<uint8_t> *app1, Blob *blob);
-
-enum JpegDecodeStatus {
-    kJpegDecoded,
-    kJpegTooLarge,  // declared size over the pixel limit: nothing was allocated
-    kJpegNoMemory,  // within the limit, but the pixels could not be had
-    kJpegDamaged,   // a stream no decoder should grind through
-    kJpegRefused,   // not decodable here (or cut short): another decoder may try
-};
-
-struct JpegDecoded {
-    Image *image;     // as stored (no orientation applied), alpha opaque
-    uint32_t width;   // declared size at full scale
-    uint32_t height;
-};
 
 // Decodes a JPEG file to BGRA. With min_w and min_h nonzero the largest DCT scale
 // (1/2, 1/4, 1/8) whose output still covers min_w x min_h is used.
@@ -30,7 +17,3 @@ JpegDecodeStatus jpeg_decode_file(const WCHAR *path, uint32_t min_w, uint32_t mi
 // times the size or more, box-averages them a band at a time as they come to exactly
 // box_w x box_h: a thumbnail without the scaled picture. Otherwise as jpeg_decode_file.
 JpegDecodeStatus jpeg_decode_box(const WCHAR *path, uint32_t box_w, uint32_t box_h, JpegDecoded *out);
-
-// Large libjpeg work buffers are kept between encodes and decodes (fresh memory is
-// slow to touch); this frees them. Bounded in any case.
-void jpeg_release_buffers();

@@ -1,26 +1,6 @@
-// Declared picture sizes read from file headers, so that a picture too big to
-// hold, or a header built to overflow a decoder, is refused before any decoder runs.
+// The header probe on a file by path; the probe itself is in codec_probe_core.
 #pragma once
 #include <windows.h>
-#include <cstdint>
+#include "codec/codec_probe_core.h"
 
-enum ProbeFormat { kProbeUnknown, kProbeJpeg, kProbePng, kProbeGif, kProbeBmp, kProbeTiff, kProbeWebp, kProbeIco,
-                   kProbeHeif };
-
-enum ProbeVerdict {
-    kProbeFine,      // nothing known against it (also: unreadable or unknown content)
-    kProbeTooLarge,  // declares more pixels than an Image may hold; width/height say how many
-    kProbeDamaged,   // a header no decoder should be handed
-};
-
-struct ProbeResult {
-    ProbeFormat format;  // by content, not by extension
-    ProbeVerdict verdict;
-    uint32_t width;  // declared size of the first frame; 0 when not found
-    uint32_t height;
-};
-
-// Reads only headers (a few KB at most, IFD entries and GIF block chains included).
 ProbeResult codec_probe_file(const WCHAR *path);
-// The same on bytes already in memory.
-ProbeResult codec_probe_bytes(const uint8_t *data, size_t size);

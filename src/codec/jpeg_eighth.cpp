@@ -26,8 +26,9 @@ struct jpeg_marker_reader {
     unsigned int discarded_bytes;
 };
 
-// Lookahead bits of the tables.
+// Lookahead bits of the tables, and of libjpeg's own.
 constexpr int kLook = 12;
+constexpr int kLibjpegLook = 8;
 
 struct EighthTable {
     int32_t maxcode[18];    // largest code of each length, -1 if none; [17] is a sentinel
@@ -35,8 +36,11 @@ struct EighthTable {
     const UINT8 *symbols;
     // Per kLook-bit prefix, 0 where the code is longer:
     int32_t code_look[1 << kLook];  // a code and, where they fit, its value bits
+    // libjpeg's own 8-bit lookahead: code length << 8 | symbol, 0 where the code is longer
+    uint16_t look8[1 << kLibjpegLook];
     // AC codes with their value bits: length | coefficients passed << 4 | ended the block << 12
-    uint16_t skip_look[1 << kLook];
+    // | where the last code starts << 16
+    uint32_t skip_look[1 << kLook];
 };
 
 struct JpegEighth {
@@ -54,7 +58,7 @@ struct JpegEighth {
 
 namespace {
 
-constexpr uint16_t kSkipEob = 1 << 12;
+constexpr uint32_t kSkipEob = 1 << 12;
 // Lookup entry flags beside length (bits 0-4), run (5-8), value bits still to read (9-12), value (16-31).
 constexpr int32_t kEob = 1 << 13;
 constexpr int32_t kZrl = 1 << 14;
@@ -138,11 +142,10 @@ inline int take(Reader *r, int n)
     return (int)(r->bits >> r->left) & ((1 << n) - 1);
 }
 
-// A code bit by bit, as libjpeg does past its lookahead.
-int symbol_slow(Reader *r, const EighthTable *t)
+// A code bit by bit from its first l bits, as libjpeg does past its lookahead.
+int symbol_slow(Reader *r, const EighthTable *t, int l)
 {
-    int l = 1;
-    int32_t code = take(r, 1);
+    int32_t code = take(r, l);
     while (code > t->maxcode[l]) {
         code = (code << 1) | take(r, 1);
         ++l;
@@ -152,15 +155,6 @@ int symbol_slow(Reader *r, const EighthTable *t)
         return 0;
     }
     return t->symbols[code + t->valoffset[l]];
-}
-
-// The next kLook bits if that many are loaded, without reaching past a marker.
-inline bool peek(Reader *r, unsigned *look)
-{
-    if (r->left < kLook) fill(r, 0);
-    if (r->left < kLook) return false;
-    *look = (unsigned)(r->bits >> (r->left - kLook)) & ((1u << kLook) - 1);
-    return true;
 }
 
 inline int extend(int v, int size)
@@ -178,16 +172,38 @@ int32_t entry_of(int sym, bool ac, int consumed, int value, bool value_read)
     return e | size << 9;
 }
 
-// One code and, where the table holds them, its value bits.
+// A code the table could not give from the bits loaded (at least 8): found as
+// libjpeg finds it, by its 8-bit lookahead or bit by bit from 9 bits on, which
+// refills when fewer than 9 are loaded.
+int32_t code_past_table(Reader *r, const EighthTable *t, bool ac)
+{
+    unsigned look = t->look8[(r->bits >> (r->left - kLibjpegLook)) & ((1u << kLibjpegLook) - 1)];
+    if (look) {
+        r->left -= (int)(look >> 8);
+        return entry_of((int)(look & 0xFF), ac, 0, 0, false);
+    }
+    return entry_of(symbol_slow(r, t, kLibjpegLook + 1), ac, 0, 0, false);
+}
+
+// One code and, where the table holds them, its value bits. The bit buffer is
+// refilled only where libjpeg's slow path refills it (below 8 bits for a code,
+// below the value's size for its bits): a file's end is then reached at the
+// same code, and the bytes left over at a restart marker are the same.
 inline int32_t next_code(Reader *r, const EighthTable *t, bool ac)
 {
-    unsigned look;
-    int32_t e;
-    if (peek(r, &look) && (e = t->code_look[look]) != 0) {
+    if (r->left < kLibjpegLook) {
+        fill(r, 0);
+        if (r->left < kLibjpegLook) return entry_of(symbol_slow(r, t, 1), ac, 0, 0, false);
+    }
+    // Below kLook bits the lookup sees zeros past the loaded ones: its entry
+    // holds only if it lies within them.
+    uint64_t window = r->left >= kLook ? r->bits >> (r->left - kLook) : r->bits << (kLook - r->left);
+    int32_t e = t->code_look[window & ((1u << kLook) - 1)];
+    if (e && (e & 31) <= r->left) {
         r->left -= e & 31;
         return e;
     }
-    return entry_of(symbol_slow(r, t), ac, 0, 0, false);
+    return code_past_table(r, t, ac);
 }
 
 inline int value_of(Reader *r, int32_t e)
@@ -221,18 +237,12 @@ void skip_ac(Reader *r, const EighthTable *t)
     uint64_t bits = r->bits;
     int left = r->left;
     for (int k = 1; k < DCTSIZE2;) {
-        if (left < kLook) {
-            r->bits = bits;
-            r->left = left;
-            fill(r, 0);
-            bits = r->bits;
-            left = r->left;
-        }
-        // Several codes at once, as long as none of them can end the block early.
+        // Several codes at once, as long as none of them can end the block early
+        // and libjpeg would not refill before any of them (fewer than 8 bits left).
         if (left >= kLook) {
-            uint16_t e = t->skip_look[(bits >> (left - kLook)) & ((1u << kLook) - 1)];
+            uint32_t e = t->skip_look[(bits >> (left - kLook)) & ((1u << kLook) - 1)];
             int passed = (e >> 4) & 0xFF;
-            if (e && k + passed < DCTSIZE2) {
+            if (e && k + passed < DCTSIZE2 && left >= (int)(e >> 16) + kLibjpegLook) {
                 left -= e & 15;
                 if (e & kSkipEob) break;
                 k += passed;
@@ -253,17 +263,19 @@ void skip_ac(Reader *r, const EighthTable *t)
 }
 
 // For each lookahead, the AC codes and value bits it holds whole, up to and
-// including an end of block: bits used, coefficients passed, whether it ended.
+// including an end of block: bits used, coefficients passed, whether it ended,
+// where the last code starts.
 void build_skips(EighthTable *t)
 {
     for (unsigned look = 0; look < (1u << kLook); ++look) {
-        int used = 0, passed = 0;
+        int used = 0, passed = 0, last = 0;
         bool eob = false;
         while (used < kLook) {
             int32_t e = t->code_look[(look << used) & ((1u << kLook) - 1)];
             int consumed = e & 31;
             // Bits past the lookahead are unknown: the code and its value must lie inside.
             if (!e || (e >> 9) & 15 || used + consumed > kLook) break;
+            last = used;
             used += consumed;
             if (e & kEob) {
                 eob = true;
@@ -271,7 +283,7 @@ void build_skips(EighthTable *t)
             }
             passed += e & kZrl ? 16 : ((e >> 5) & 15) + 1;
         }
-        t->skip_look[look] = used ? (uint16_t)(used | passed << 4 | (eob ? kSkipEob : 0)) : 0;
+        t->skip_look[look] = used ? (uint32_t)(used | passed << 4 | (eob ? kSkipEob : 0) | last << 16) : 0;
     }
 }
 
@@ -292,6 +304,7 @@ void build_table(EighthTable *t, const JHUFF_TBL *h, bool ac)
     }
     t->maxcode[17] = 0xFFFFF;  // ends the bit-by-bit search on garbage
     t->symbols = h->huffval;
+    memset(t->look8, 0, sizeof t->look8);
     memset(t->code_look, 0, sizeof t->code_look);
     p = 0;
     code = 0;
@@ -301,6 +314,9 @@ void build_table(EighthTable *t, const JHUFF_TBL *h, bool ac)
             bool has_value = size != 0;
             // Every lookahead whose first l bits are this code; the value bits that
             // follow are taken with it when they fit.
+            if (l <= kLibjpegLook)
+                for (int j = 0; j < 1 << (kLibjpegLook - l); ++j)
+                    t->look8[(code << (kLibjpegLook - l)) + j] = (uint16_t)(l << 8 | sym);
             int first = code << (kLook - l), count = 1 << (kLook - l);
             for (int j = 0; j < count; ++j) {
                 unsigned look = (unsigned)(first + j);
@@ -361,6 +377,8 @@ bool takes_over(j_decompress_ptr cinfo)
 {
     if (!g_enabled.load(std::memory_order_relaxed)) return false;
     if (cinfo->progressive_mode || cinfo->arith_code || cinfo->buffered_image) return false;
+    // Several scans were all read by libjpeg inside jpeg_start_decompress.
+    if (jpeg_has_multiple_scans(cinfo)) return false;
     if (cinfo->comps_in_scan != cinfo->num_components || cinfo->blocks_in_MCU > D_MAX_BLOCKS_IN_MCU) return false;
     if (!cinfo->entropy || !cinfo->marker || !cinfo->marker->saw_SOF || cinfo->entropy->insufficient_data)
         return false;

@@ -3,7 +3,7 @@
 // and handed to the next request they can hold, also from the next, smaller stage
 // of a compression: writing fresh memory costs about 3 ms per MB here, memory
 // already in use almost nothing.
-#include "codec/codec_jpeg.h"
+#include "codec/jpeg_decode.h"
 #include <cstdlib>
 #include <mutex>
 #include <jpeglib.h>

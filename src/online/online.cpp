@@ -1,4 +1,5 @@
 #include "online/online.h"
+#include "online/online_parse.h"
 #include "shell/modal.h"
 #include <winhttp.h>
 #include <shellapi.h>
@@ -291,42 +292,15 @@ void online_report()
     http_get(url, reply, kReportBody);
 }
 
-// Only these may appear in a version shown to the user.
-static int version_char(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '+' ||
-           c == '-';
-}
-
-// Component by component as decimal numbers; a text that ends or goes on otherwise counts as equal.
-static int version_newer(const WCHAR *remote, const WCHAR *local)
-{
-    for (;;) {
-        WCHAR *r_end, *l_end;
-        long r = wcstol(remote, &r_end, 10), l = wcstol(local, &l_end, 10);
-        if (r != l) return r > l;
-        if (*r_end != L'.' || *l_end != L'.') return 0;
-        remote = r_end + 1;
-        local = l_end + 1;
-    }
-}
-
 int online_parse_update(const char *body, WCHAR *buf, int cap)
 {
     if (!buf || cap <= 0) return 0;
-    buf[0] = 0;
-    const char *key = body ? strstr(body, "\"version\"") : nullptr;
-    const char *p = key ? strchr(key + 9, ':') : nullptr;
-    if (!p) return 0;
-    for (++p; *p == '\t' || *p == '\n' || *p == '\r' || *p == ' ';) ++p;
-    if (*p == '"') ++p;
-    int limit = cap - 1 < kVersionBytes ? cap - 1 : kVersionBytes;
-    int n = 0;
-    for (; n < limit && version_char(p[n]); ++n) buf[n] = (WCHAR)p[n];
-    buf[n] = 0;
-    if (n > 0 && version_newer(buf, VELDMOOR_VERSION_W)) return 1;
-    buf[0] = 0;
-    return 0;
+    char local[std::size(VELDMOOR_VERSION_W)];
+    for (size_t i = 0; i < std::size(local); ++i) local[i] = (char)VELDMOOR_VERSION_W[i];
+    char text[kVersionBytes + 1];
+    int newer = online_parse_version(body, local, text, cap < (int)sizeof text ? cap : (int)sizeof text);
+    for (int i = 0; i == 0 || text[i - 1]; ++i) buf[i] = (WCHAR)(unsigned char)text[i];
+    return newer;
 }
 
 int online_check_update(WCHAR *buf, int cap)

@@ -2,6 +2,7 @@
 // names, the recycle bin, the About box and the window title.
 #include "shell/util.h"
 #include "shell/modal.h"
+#include "shell/multi_select.h"
 #include "version.h"
 #include <commdlg.h>
 #include <shellapi.h>
@@ -43,30 +44,9 @@ static constexpr WCHAR kAboutFormat[] =
     L"\n"
     L"官网：%s（点「确定」直接打开）";
 
-// Joins the folder and the names of a multi-selection into whole 260-unit
-// slots at the start of buffer. Only slots that fit inside capacity are kept,
-// and the names are never read past capacity.
-static int multi_collect(WCHAR *buffer, int capacity, int name_offset)
+static bool join_path(PathChar *out, const PathChar *folder, const PathChar *name)
 {
-    if (name_offset <= 0 || name_offset >= capacity) return 0;
-    if (buffer[name_offset - 1] != 0) {
-        buffer[capacity - 1] = 0;
-        return buffer[0] ? 1 : 0;
-    }
-    WCHAR work[kOpenMaxPaths][kPathMax];
-    int fit = capacity / kPathMax;
-    if (fit > kOpenMaxPaths) fit = kOpenMaxPaths;
-    int count = 0;
-    for (int pos = name_offset; count < fit && pos < capacity && buffer[pos];) {
-        size_t len = wcsnlen(buffer + pos, (size_t)(capacity - pos));
-        if (pos + (int)len >= capacity) break;
-        if (!PathCombineW(work[count], buffer, buffer + pos)) break;
-        ++count;
-        pos += (int)len + 1;
-    }
-    ZeroMemory(buffer, (size_t)capacity * sizeof(WCHAR));
-    for (int i = 0; i < count; ++i) lstrcpynW(buffer + i * kPathMax, work[i], kPathMax);
-    return count;
+    return PathCombineW(out, folder, name) != nullptr;
 }
 
 int util_open_dialog_multi_owner(App *app, HWND owner, WCHAR *buffer, int capacity, int *out_count)
@@ -84,7 +64,7 @@ int util_open_dialog_multi_owner(App *app, HWND owner, WCHAR *buffer, int capaci
     ofn.lpstrTitle = L"打开图片（可多选）";
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_NOCHANGEDIR;
     if (!modal_open_file(&ofn)) return 0;
-    int count = multi_collect(buffer, capacity, ofn.nFileOffset);
+    int count = multi_select_collect(buffer, capacity, ofn.nFileOffset, kOpenMaxPaths, kPathMax, join_path);
     if (out_count) *out_count = count;
     return count > 0;
 }
