@@ -424,17 +424,39 @@ void pump()
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
 }
 
-TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
+// The real main window, for the tests that drive it through its messages.
+class ChromeRealWindow : public ::testing::Test {
+protected:
+    App *app = &g_app;
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
+        app_init_record(app, GetModuleHandleW(nullptr));
+        ASSERT_TRUE(app_register_class(app->instance));
+        ASSERT_NE(app_create_main_window(app), nullptr);
+        ShowWindow(app->hwnd, SW_SHOW);
+        pump();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
+        pump();
+        Gdiplus::GdiplusShutdown(g_gdipToken);
+    }
+    void set_dpi(int dpi, int w, int h)
+    {
+        RECT now;
+        GetWindowRect(app->hwnd, &now);
+        RECT suggested = {now.left, now.top, now.left + w, now.top + h};
+        SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+        pump();
+    }
+};
+
+TEST_F(ChromeRealWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
 {
     NEEDS_TESTDATA();
-    App *app = &g_app;
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
-    app_init_record(app, GetModuleHandleW(nullptr));
-    ASSERT_TRUE(app_register_class(app->instance));
-    ASSERT_NE(app_create_main_window(app), nullptr);
-    ShowWindow(app->hwnd, SW_SHOW);
-    pump();
     app_load(app, testdata_path(L"orientation/Landscape_1.jpg").c_str());
     for (DWORD start = GetTickCount(); browse_listing(app) && GetTickCount() - start < 10000; pump())
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -470,9 +492,6 @@ TEST(ChromeWindow, HandCursorStaysAndDpiChangeRebuildsTheChrome)
     EXPECT_EQ(app->fit_mode, 1);
     EXPECT_NEAR(app->zoom, std::min((double)(app->rc_canvas.right) / 1800,
                                     (double)(app->rc_canvas.bottom - app->rc_canvas.top) / 1200), 1e-9);
-    DestroyWindow(app->hwnd);
-    pump();
-    Gdiplus::GdiplusShutdown(g_gdipToken);
 }
 
 // A picture whose top rows are red and bottom rows blue, so that a thumbnail cut
@@ -517,18 +536,10 @@ Bands slot_bands(HWND hwnd, int l, int r, int top, int bottom)
     return b;
 }
 
-TEST(ChromeWindow, WholeThumbnailsInsideTheBottomStripAt96And144Dpi)
+TEST_F(ChromeRealWindow, WholeThumbnailsInsideTheBottomStripAt96And144Dpi)
 {
-    App *app = &g_app;
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
     std::wstring dir = temp_dir_create(L"strip");
     for (int i = 0; i < 4; ++i) save_banded(dir + L"\\b" + std::to_wstring(i) + L".png");
-    app_init_record(app, GetModuleHandleW(nullptr));
-    ASSERT_TRUE(app_register_class(app->instance));
-    ASSERT_NE(app_create_main_window(app), nullptr);
-    ShowWindow(app->hwnd, SW_SHOW);
-    pump();
     app_load(app, (dir + L"\\b1.png").c_str());
     for (int dpi : {96, 144}) {
         if (dpi == 144) {
@@ -563,38 +574,8 @@ TEST(ChromeWindow, WholeThumbnailsInsideTheBottomStripAt96And144Dpi)
     DestroyWindow(app->hwnd);
     pump();
     temp_dir_remove(dir);
-    Gdiplus::GdiplusShutdown(g_gdipToken);
 }
 
-// The real main window, for the tests that drive it through its messages.
-class ChromeRealWindow : public ::testing::Test {
-protected:
-    App *app = &g_app;
-    void SetUp() override
-    {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&g_gdipToken, &input, nullptr), Gdiplus::Ok);
-        app_init_record(app, GetModuleHandleW(nullptr));
-        ASSERT_TRUE(app_register_class(app->instance));
-        ASSERT_NE(app_create_main_window(app), nullptr);
-        ShowWindow(app->hwnd, SW_SHOW);
-        pump();
-    }
-    void TearDown() override
-    {
-        if (IsWindow(app->hwnd)) DestroyWindow(app->hwnd);
-        pump();
-        Gdiplus::GdiplusShutdown(g_gdipToken);
-    }
-    void set_dpi(int dpi, int w, int h)
-    {
-        RECT now;
-        GetWindowRect(app->hwnd, &now);
-        RECT suggested = {now.left, now.top, now.left + w, now.top + h};
-        SendMessageW(app->hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
-        pump();
-    }
-};
 
 TEST_F(ChromeRealWindow, DpiChangeKeepsTheUsersChoicesAndRescalesTheRest)
 {
