@@ -3,6 +3,7 @@
 //                                         and the private memory with the folder open
 //   bench_folder page PICTURE STEPS AHEAD one Right every 0.5 s: Right to painted, median and 95th
 //                                         percentile; AHEAD 0 turns decoding ahead off
+#include "bench_clock.h"
 #include "app/app.h"
 #include "app/nav.h"
 #include "files/browse.h"
@@ -15,14 +16,6 @@
 #include <vector>
 
 namespace {
-
-double now_ms()
-{
-    static LARGE_INTEGER freq = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1000.0 / freq.QuadPart;
-}
 
 void pump_for(double ms)
 {

@@ -1,17 +1,10 @@
 // Start to first picture: starts Veldmoor.exe with a photo and polls every
 // millisecond for its window and for the colour of the canvas centre, printing
 // when the window appears, when it is first painted and when the picture shows.
+#include "bench_clock.h"
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
-
-static double now_ms()
-{
-    static LARGE_INTEGER freq = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1000.0 / freq.QuadPart;
-}
 
 static constexpr COLORREF kBackground = RGB(26, 26, 29);
 

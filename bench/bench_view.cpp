@@ -3,6 +3,7 @@
 // and prints per step the path the canvas took and min / median of the runs.
 // The same run times the plain alternative for every cache rebuild: a box
 // resample of the full picture with image_resize into fresh memory.
+#include "bench_clock.h"
 #include "app/app.h"
 #include "image/resize.h"
 #include "ui/ui.h"
@@ -15,14 +16,6 @@
 #include <vector>
 
 namespace {
-
-double now_ms()
-{
-    static LARGE_INTEGER freq = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1000.0 / freq.QuadPart;
-}
 
 // Something like a photo: smooth light with fine texture, optionally with holes.
 Image *make_picture(uint32_t w, uint32_t h, bool alpha)
