@@ -181,18 +181,18 @@ TEST_F(Canvas, BoxResamplerMatchesTheResizeBoxFilter)
             std::vector<uint8_t> out((size_t)dw * dh * 4);
             void *scratch = nullptr;
             size_t cap = 0;
-            ASSERT_TRUE(canvas_box_resample(src, dw, dh, 0, 0, dw, dh, out.data(), &scratch, &cap));
+            ASSERT_TRUE(image_box_resample(src, dw, dh, 0, 0, dw, dh, out.data(), &scratch, &cap));
             int worst = 0;
             for (size_t i = 0; i < out.size(); ++i) worst = std::max(worst, std::abs(out[i] - ref->data[i]));
             EXPECT_LE(worst, 1) << dw << (alpha ? " alpha" : " opaque");
             // A part of the display is the same pixels as that part of the whole.
             int px = dw / 3, py = dh / 4, pw = dw / 2, ph = dh / 2;
             std::vector<uint8_t> part((size_t)pw * ph * 4);
-            ASSERT_TRUE(canvas_box_resample(src, dw, dh, px, py, pw, ph, part.data(), &scratch, &cap));
+            ASSERT_TRUE(image_box_resample(src, dw, dh, px, py, pw, ph, part.data(), &scratch, &cap));
             for (int y = 0; y < ph; ++y)
                 ASSERT_EQ(0, memcmp(&part[(size_t)y * pw * 4], &out[((size_t)(py + y) * dw + px) * 4], (size_t)pw * 4))
                     << dw << " row " << y;
-            EXPECT_FALSE(canvas_box_resample(src, dw, dh, px, py, dw, ph, part.data(), &scratch, &cap));
+            EXPECT_FALSE(image_box_resample(src, dw, dh, px, py, dw, ph, part.data(), &scratch, &cap));
             free(scratch);
             image_free(ref);
         }
@@ -327,7 +327,7 @@ TEST_F(Canvas, CacheGoesWithThePicture)
     EXPECT_EQ(app->view_cache, nullptr);
     EXPECT_EQ(app->view_cache_w, 0);
     EXPECT_EQ(app->view_pyramid.cache_px, nullptr);
-    EXPECT_EQ(app->view_pyramid.levels, 0);
+    EXPECT_EQ(app->view_pyramid.copies.levels, 0);
     EXPECT_EQ(app->gp_image, nullptr);
 }
 

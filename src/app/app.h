@@ -17,8 +17,12 @@ int cli_collect_from_args(int argc, WCHAR **argv, WCHAR *out[kCliMaxPaths]);
 
 void app_load(App *app, const WCHAR *path);
 void app_load_no_queue(App *app, const WCHAR *path);
-// Shows a picture decoded elsewhere (ownership passes) as a load of path would.
-void app_show_picture(App *app, const WCHAR *path, Image *img);
+// Shows a picture decoded elsewhere, read when the file had stamp (pic_file_stamp), as a load
+// of path would; ownership of it and its reduced copies passes.
+void app_show_picture(App *app, const WCHAR *path, Image *img, uint64_t stamp, ImagePyramid *copies);
+// Paging on: the unedited picture on screen goes to the pictures decoded ahead instead of
+// being freed, since it is a neighbour of the next one.
+void app_keep_shown(App *app);
 int32_t file_bytes(const WCHAR *path);
 void app_browse_hint(App *app);
 // The browse hint while the folder is still being listed.

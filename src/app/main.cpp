@@ -293,34 +293,63 @@ static void show_loaded(App *app, const WCHAR *path, Image *img)
     refresh_view(app);
 }
 
-void app_show_picture(App *app, const WCHAR *path, Image *img)
+// The next picture follows: the canvas keeps its buffers, fresh memory being slow to touch.
+static void release_for_next(App *app)
 {
-    app_release_picture(app);
+    ImagePyramid copies = canvas_drop_picture(app);
+    image_pyramid_free(&copies);
+    image_free(app->image);
+    app->image = nullptr;
+    image_free(app->undo_image);
+    app->undo_image = nullptr;
+    app->undo_pending = 0;
+}
+
+void app_keep_shown(App *app)
+{
+    if (!app_picture_unedited(app) || !app->file_stamp) return;
+    ImagePyramid copies = canvas_drop_picture(app);
+    Image *img = app->image;
+    app->image = nullptr;
+    app->undo_pending = 0;
+    browse_keep_shown(app, app->file_path, app->file_stamp, img, &copies);
+}
+
+void app_show_picture(App *app, const WCHAR *path, Image *img, uint64_t stamp, ImagePyramid *copies)
+{
+    release_for_next(app);
     copy_path(app->file_name, PathFindFileNameW(path));
     copy_path(app->file_path, path);
+    app->file_stamp = stamp;
     show_loaded(app, path, img);
+    canvas_adopt_copies(app, copies);
 }
 
 void app_load_no_queue(App *app, const WCHAR *path)
 {
-    app_release_picture(app);
     if (!path || !path[0]) {
+        app_release_picture(app);
         app->load_failed = 0;
         app->file_size = 0;
         refresh_view(app);
         return;
     }
+    release_for_next(app);
 
     WCHAR err[600];
+    uint64_t stamp = pic_file_stamp(path);  // before reading: a change while it is read shows as stale
     Image *img = codec_load(path, err, 600);
     copy_path(app->file_name, PathFindFileNameW(path));
     copy_path(app->file_path, path);
     app->load_failed = img == nullptr;
     if (img) {
+        app->file_stamp = stamp;
         show_loaded(app, path, img);
         codec_release_buffers();  // buffers this load did not reuse are not held while the viewer idles
         return;
     }
+    app_release_picture(app);  // nothing to show: the canvas's buffers go too
+    app->file_stamp = 0;
     app->file_size = 0;
     util_set_title(app);
     panel_rebuild(app);  // "apply" goes grey with the picture

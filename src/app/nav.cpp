@@ -26,9 +26,12 @@ static void load_entry(App *app, int index)
     WCHAR path[kPathMax];
     lstrcpynW(path, queue_path(&app->queue, index), kPathMax);
     app->queue_index = index;
-    Image *ahead = browse_take_ahead(app, path);
+    uint64_t stamp = pic_file_stamp(path);
+    ImagePyramid copies;
+    Image *ahead = browse_take_ahead(app, path, stamp, &copies);
+    if (_wcsicmp(app->file_path, path)) app_keep_shown(app);
     if (ahead)
-        app_show_picture(app, path, ahead);
+        app_show_picture(app, path, ahead, stamp, &copies);
     else
         app_load_no_queue(app, path);
     browse_after_show(app);

@@ -44,6 +44,7 @@ void browse_open(App *app, const WCHAR *path)
     if (w) {
         stop_folder_workers(w);
         ++w->generation;
+        w->ahead_largest = 0;
         if (w->thumbs) decoder_want(w->thumbs, nullptr, 0, w->generation);
         if (w->ahead) decoder_want(w->ahead, nullptr, 0, w->generation);
     }
@@ -137,6 +138,29 @@ static int folder_change(App *app, FolderWork *w, const FolderChange *c)
     return kBrowseNothing;
 }
 
+static size_t picture_bytes(const Image *image, const ImagePyramid *copies)
+{
+    return image ? (size_t)image->stride * image->height + (copies ? image_pyramid_bytes(copies) : 0) : 0;
+}
+
+// Room for two of the largest pictures seen in this folder (with their copies), so that
+// a large next picture never pushes out the other neighbour; within a quarter of memory.
+static size_t ahead_budget(const App *app, const FolderWork *w)
+{
+    size_t shown = picture_bytes(app->image, &app->view_pyramid.copies);
+    size_t one = shown > w->ahead_largest ? shown : w->ahead_largest;
+    size_t two = 2 * (one > kAheadFloor ? one : kAheadFloor) + (2u << 20);
+    size_t cap = quarter_of_memory();
+    return two < cap ? two : cap;
+}
+
+static void fit_ahead_budget(const App *app, FolderWork *w, const Image *incoming, const ImagePyramid *copies)
+{
+    size_t bytes = picture_bytes(incoming, copies);
+    if (bytes > w->ahead_largest) w->ahead_largest = bytes;
+    pic_cache_set_budget(&w->ahead_cache, ahead_budget(app, w));
+}
+
 int browse_message(App *app, UINT msg, LPARAM lp)
 {
     if (msg != WM_LISTING_DONE && msg != WM_FOLDER_CHANGE && msg != WM_THUMB_DONE && msg != WM_AHEAD_DONE)
@@ -154,8 +178,12 @@ int browse_message(App *app, UINT msg, LPARAM lp)
     } else {
         auto *d = (Decoded *)lp;
         if (w) {
-            PicCache *cache = msg == WM_THUMB_DONE ? &w->thumb_cache : &w->ahead_cache;
-            pic_cache_put(cache, d->path, d->stamp, d->image);
+            if (msg == WM_THUMB_DONE) {
+                pic_cache_put(&w->thumb_cache, d->path, d->stamp, d->image);
+            } else {
+                fit_ahead_budget(app, w, d->image, &d->copies);
+                pic_cache_put(&w->ahead_cache, d->path, d->stamp, d->image, &d->copies);
+            }
             d->image = nullptr;
             result = msg == WM_THUMB_DONE ? kBrowseThumb : kBrowseNothing;
         }
@@ -173,26 +201,30 @@ static void take_posted(App *app, UINT msg)
     while (PeekMessageW(&m, app->hwnd, msg, msg, PM_REMOVE)) browse_message(app, msg, m.lParam);
 }
 
-Image *browse_take_ahead(App *app, const WCHAR *path)
+Image *browse_take_ahead(App *app, const WCHAR *path, uint64_t stamp, ImagePyramid *copies)
 {
+    *copies = ImagePyramid{};
     FolderWork *w = app->folder;
     if (!w || !path || !path[0]) return nullptr;
-    uint64_t stamp = pic_file_stamp(path);
     take_posted(app, WM_AHEAD_DONE);
-    Image *image = pic_cache_take(&w->ahead_cache, path, stamp);
+    Image *image = pic_cache_take(&w->ahead_cache, path, stamp, copies);
     if (image || !w->ahead) return image;
     // Half decoded already: finishing it beats starting again.
     if (!decoder_wait_for(w->ahead, path, kAheadWaitMs)) return nullptr;
     take_posted(app, WM_AHEAD_DONE);
-    return pic_cache_take(&w->ahead_cache, path, stamp);
+    return pic_cache_take(&w->ahead_cache, path, stamp, copies);
 }
 
-static size_t ahead_budget(const App *app)
+void browse_keep_shown(App *app, const WCHAR *path, uint64_t stamp, Image *image, ImagePyramid *copies)
 {
-    size_t shown = app->image ? (size_t)app->image->stride * app->image->height : 0;
-    size_t two = 2 * (shown > kAheadFloor ? shown : kAheadFloor) + (2u << 20);
-    size_t cap = quarter_of_memory();
-    return two < cap ? two : cap;
+    FolderWork *w = app->folder;
+    if (!w || w->ahead_off || !stamp || !path || !path[0]) {
+        image_free(image);
+        image_pyramid_free(copies);
+        return;
+    }
+    fit_ahead_budget(app, w, image, copies);
+    pic_cache_put(&w->ahead_cache, path, stamp, image, copies);
 }
 
 // Keeps only the neighbours' entries: the cache holds what the next step needs.
@@ -237,7 +269,7 @@ void browse_ahead_timer(App *app)
     const WCHAR *around[2] = {next, prev};
     int count = neighbours(app, w, next, prev);
     keep_only(&w->ahead_cache, around, count);
-    pic_cache_set_budget(&w->ahead_cache, ahead_budget(app));
+    pic_cache_set_budget(&w->ahead_cache, ahead_budget(app, w));
     const WCHAR *want[2];
     int m = 0;
     for (int k = 0; k < count; ++k)

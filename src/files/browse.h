@@ -26,6 +26,7 @@ struct FolderWork {
     PicCache thumb_cache, ahead_cache;
     int32_t step;          // the last paging direction, +1 or -1
     int32_t ahead_off;     // 1: no decoding ahead (for comparison in the benchmark)
+    size_t ahead_largest;  // bytes of the largest picture decoded ahead in this folder
     int32_t thumb_first, thumb_count;  // the strip's slots at the last paint
 };
 
@@ -48,9 +49,13 @@ int browse_listing_timer(App *app);
 int browse_listing(const App *app);
 // Handles the workers' messages; kBrowse… flags, or -1 when msg is not one of them.
 int browse_message(App *app, UINT msg, LPARAM lp);
-// The decoded picture for path if the worker made it ahead (ownership passes); waits for it when
-// it is being decoded right now. Null otherwise.
-Image *browse_take_ahead(App *app, const WCHAR *path);
+// The decoded picture for path, stamped stamp (pic_file_stamp), if the worker made it ahead:
+// ownership of it and its reduced copies passes. Waits for it when it is being decoded right
+// now. Null otherwise.
+Image *browse_take_ahead(App *app, const WCHAR *path, uint64_t stamp, ImagePyramid *copies);
+// The picture leaving the screen, unedited and stamped when it was read, joins the pictures
+// decoded ahead (it is the other neighbour now); it and its copies pass to the cache.
+void browse_keep_shown(App *app, const WCHAR *path, uint64_t stamp, Image *image, ImagePyramid *copies);
 // After a picture shows: its neighbours, the paging direction first, go to the worker once the
 // window has painted it (timer kTimerAhead, which comes after WM_PAINT).
 void browse_after_show(App *app);

@@ -20,12 +20,15 @@ struct Decoder {
     HWND hwnd;
     UINT msg;
     uint32_t max_side;
+    void *scratch;  // the resampler's rows, for the reduced copies
+    size_t scratch_cap;
 };
 
 void decoded_free(Decoded *d)
 {
     if (!d) return;
     image_free(d->image);
+    image_pyramid_free(&d->copies);
     free(d);
 }
 
@@ -61,6 +64,8 @@ static void decode_one(Decoder *d, const WCHAR *path, uint32_t generation)
     r->stamp = pic_file_stamp(path);
     WCHAR err[300];
     r->image = d->max_side ? codec_load_thumb(path, d->max_side, err, 300) : codec_load(path, err, 300);
+    // The viewer draws a large picture from its reduced copies: made here, they cost the window nothing.
+    if (r->image && !d->max_side) image_pyramid_build(r->image, &r->copies, &d->scratch, &d->scratch_cap);
     AcquireSRWLockExclusive(&d->lock);
     bool keep = !d->stop && wanted_locked(d, path, generation);
     r->generation = d->generation;
@@ -161,5 +166,6 @@ void decoder_stop(Decoder *d)
     CloseHandle(d->thread);
     CloseHandle(d->wake);
     CloseHandle(d->posted);
+    free(d->scratch);
     free(d);
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include "image/image.h"
+#include "image/pyramid.h"
 
 constexpr int kDecoderWantMax = 64;
 
@@ -12,6 +13,7 @@ struct Decoded {
     uint32_t generation;
     uint64_t stamp;   // the file's stamp when decoding began
     Image *image;     // null when decoding failed
+    ImagePyramid copies;  // whole pictures: their reduced copies, made on the worker too
     WCHAR path[260];
 };
 void decoded_free(Decoded *d);

@@ -21,10 +21,20 @@ void pic_cache_init(PicCache *c, size_t budget)
     c->budget = budget;
 }
 
-static size_t image_bytes(const Image *image)
+static size_t entry_bytes(const Image *image, const ImagePyramid *copies)
 {
     // The record counts too, so failed decodes cannot pile up outside the budget.
-    return sizeof(PicEntry) + (image ? (size_t)image->stride * image->height + sizeof(Image) : 0);
+    size_t bytes = sizeof(PicEntry) + (image ? (size_t)image->stride * image->height + sizeof(Image) : 0);
+    return bytes + (copies ? image_pyramid_bytes(copies) : 0);
+}
+
+static void take_copies(ImagePyramid *from, ImagePyramid *to)
+{
+    if (to)
+        *to = *from;
+    else
+        image_pyramid_free(from);
+    *from = ImagePyramid{};
 }
 
 static int find(const PicCache *c, const WCHAR *path)
@@ -38,6 +48,7 @@ static void remove_at(PicCache *c, int i)
 {
     c->bytes -= c->entries[i].bytes;
     image_free(c->entries[i].image);
+    image_pyramid_free(&c->entries[i].copies);
     c->entries[i] = c->entries[--c->count];
 }
 
@@ -88,12 +99,14 @@ int pic_cache_find(PicCache *c, const WCHAR *path, uint64_t stamp, Image **out)
     return 1;
 }
 
-Image *pic_cache_take(PicCache *c, const WCHAR *path, uint64_t stamp)
+Image *pic_cache_take(PicCache *c, const WCHAR *path, uint64_t stamp, ImagePyramid *copies)
 {
+    if (copies) *copies = ImagePyramid{};
     Image *image;
     if (!pic_cache_find(c, path, stamp, &image) || !image) return nullptr;
     int i = find(c, path);
     c->entries[i].image = nullptr;
+    take_copies(&c->entries[i].copies, copies);
     remove_at(c, i);
     return image;
 }
@@ -104,28 +117,31 @@ void pic_cache_drop(PicCache *c, const WCHAR *path)
     if (i >= 0) remove_at(c, i);
 }
 
-int pic_cache_put(PicCache *c, const WCHAR *path, uint64_t stamp, Image *image)
+static int refuse(Image *image, ImagePyramid *copies)
 {
-    size_t bytes = image_bytes(image);
-    if (!path || wcslen(path) >= 260 || bytes > c->budget) {
-        image_free(image);
-        return 0;
-    }
+    image_free(image);
+    if (copies) image_pyramid_free(copies);
+    return 0;
+}
+
+int pic_cache_put(PicCache *c, const WCHAR *path, uint64_t stamp, Image *image, ImagePyramid *copies)
+{
+    size_t bytes = entry_bytes(image, copies);
+    if (!path || wcslen(path) >= 260 || bytes > c->budget) return refuse(image, copies);
     pic_cache_drop(c, path);
     evict_to(c, c->budget - bytes);
     if (c->count == c->cap) {
         int cap = c->cap ? c->cap * 2 : 16;
         auto *grown = (PicEntry *)realloc(c->entries, (size_t)cap * sizeof(PicEntry));
-        if (!grown) {
-            image_free(image);
-            return 0;
-        }
+        if (!grown) return refuse(image, copies);
         c->entries = grown;
         c->cap = cap;
     }
     PicEntry &e = c->entries[c->count++];
     lstrcpynW(e.path, path, 260);
     e.image = image;
+    e.copies = ImagePyramid{};
+    if (copies) take_copies(copies, &e.copies);
     e.stamp = stamp;
     e.bytes = bytes;
     e.used = ++c->clock;

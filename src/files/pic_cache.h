@@ -3,10 +3,12 @@
 #pragma once
 #include <windows.h>
 #include "image/image.h"
+#include "image/pyramid.h"
 
 struct PicEntry {
     WCHAR path[260];
     Image *image;     // owned; null records a file that could not be decoded
+    ImagePyramid copies;  // owned: the picture's reduced copies, when they were made with it
     uint64_t stamp;   // pic_file_stamp when decoding began
     size_t bytes;
     uint64_t used;    // the cache's clock at the last use
@@ -28,10 +30,12 @@ void pic_cache_set_budget(PicCache *c, size_t budget);
 // 1 when path is held (with *out the picture, borrowed; null for a failed decode), 0 when not.
 // A stamp other than 0 that differs from the entry's drops the entry (the file changed).
 int pic_cache_find(PicCache *c, const WCHAR *path, uint64_t stamp, Image **out);
-// Takes the picture out of the cache: ownership passes to the caller; null when absent or stale.
-Image *pic_cache_take(PicCache *c, const WCHAR *path, uint64_t stamp);
-// Takes ownership of image (null: a failed decode). A picture larger than the budget is freed; 0 then.
-int pic_cache_put(PicCache *c, const WCHAR *path, uint64_t stamp, Image *image);
+// Takes the picture out of the cache: ownership passes to the caller, with its reduced copies
+// when copies is given (freed otherwise); null when absent or stale.
+Image *pic_cache_take(PicCache *c, const WCHAR *path, uint64_t stamp, ImagePyramid *copies = nullptr);
+// Takes ownership of image (null: a failed decode) and of the copies when given; they count
+// against the budget together. What does not fit the budget is freed; 0 then.
+int pic_cache_put(PicCache *c, const WCHAR *path, uint64_t stamp, Image *image, ImagePyramid *copies = nullptr);
 void pic_cache_drop(PicCache *c, const WCHAR *path);
 void pic_cache_clear(PicCache *c);
 int pic_cache_has(const PicCache *c, const WCHAR *path);

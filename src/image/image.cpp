@@ -6,13 +6,13 @@
 
 // Large pixel buffers are kept for a moment after their picture is freed: the next
 // picture of the same or a somewhat smaller byte size (the next photo of a folder,
-// a picture turned a quarter, each smaller copy of a shrinking chain) reuses memory
-// already in use, which is far cheaper to write than fresh.
+// a picture turned a quarter, each smaller copy of a shrinking chain, a photo and its
+// halves) reuses memory already in use, which is far cheaper to write than fresh.
 namespace {
 
 constexpr size_t kPooledMin = 4u << 20;
 constexpr size_t kPooledMax = 160u << 20;
-constexpr int kPoolSlots = 2;
+constexpr int kPoolSlots = 4;  // a photo and its two largest halves, and one more
 // A block of pooled size may later hold a smaller picture, and a picture only knows
 // its own size: the block's real size is kept in front of the pixels.
 constexpr size_t kBlockHeader = 64;
@@ -50,8 +50,8 @@ void block_free(uint8_t *data)
     if (data) free(data - kBlockHeader);
 }
 
-// The smallest kept block that holds size and is at most twice it. A miss means the
-// kept blocks are not what pictures need now: they go.
+// The smallest kept block that holds size and is at most twice it. On a miss the blocks
+// too large for what pictures need now go; smaller ones may still serve their halves.
 uint8_t *pool_take(size_t size)
 {
     std::lock_guard<std::mutex> hold(g_pixel_lock);
@@ -66,8 +66,10 @@ uint8_t *pool_take(size_t size)
         return found;
     }
     for (PooledPixels &p : g_pixel_pool) {
-        block_free(p.data);
-        p = PooledPixels{};
+        if (p.data && p.capacity / 2 > size) {
+            block_free(p.data);
+            p = PooledPixels{};
+        }
     }
     return nullptr;
 }
@@ -82,10 +84,16 @@ void pool_put(uint8_t *data)
             return;
         }
     }
-    // Full: the older one goes.
-    block_free(g_pixel_pool[0].data);
-    for (int i = 0; i + 1 < kPoolSlots; ++i) g_pixel_pool[i] = g_pixel_pool[i + 1];
-    g_pixel_pool[kPoolSlots - 1] = PooledPixels{data, capacity};
+    // Full: the smallest block goes, the new one included, as large ones are the dearest to make.
+    PooledPixels *smallest = &g_pixel_pool[0];
+    for (PooledPixels &p : g_pixel_pool)
+        if (p.capacity < smallest->capacity) smallest = &p;
+    if (smallest->capacity >= capacity) {
+        block_free(data);
+        return;
+    }
+    block_free(smallest->data);
+    *smallest = PooledPixels{data, capacity};
 }
 
 uint8_t *pixels_new(size_t size)

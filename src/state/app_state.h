@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include "image/image.h"
+#include "image/pyramid.h"
 #include "state/queue.h"
 
 namespace Gdiplus { class GpBitmap; }  // GDI+ flat-API bitmap
@@ -29,8 +30,7 @@ struct ToolButton {
 // Box-reduced copies of the picture (halves, quarters, …) and the reused pixel
 // buffers of the view cache, so that zooming never resamples the full picture.
 struct ViewPyramid {
-    Image *level[12];   // level[k]: the picture reduced by 2^(k+1) on each side
-    int32_t levels;
+    ImagePyramid copies;
     uint8_t *cache_px;  // pixels under view_cache: part of the picture at display size
     size_t cache_cap;
     int32_t cache_dw, cache_dh;  // display size the part was resampled for
@@ -92,6 +92,7 @@ struct App {
     WCHAR file_name[kPathMax];
     WCHAR file_path[kPathMax];
     int32_t file_size;
+    uint64_t file_stamp;  // pic_file_stamp of the file when the picture on screen was read
     int32_t export_format;
 
     // FileQueue: the pictures of the current folder in natural order.

@@ -7,6 +7,12 @@ constexpr double kZoomMin = 0.02, kZoomMax = 32.0;
 
 void canvas_sync_gp(App *app);
 void canvas_release_gp(App *app);
+// Lets go of the picture (its bitmap and view) but keeps the buffers for the next one;
+// its reduced copies pass to the caller.
+ImagePyramid canvas_drop_picture(App *app);
+// Reduced copies of the picture on screen made elsewhere (ownership passes); ignored
+// unless they are the picture's own halves.
+void canvas_adopt_copies(App *app, ImagePyramid *copies);
 void canvas_view_free(App *app);
 void canvas_reset(App *app);
 void canvas_actual(App *app);
@@ -19,8 +25,3 @@ int canvas_disp_len(uint32_t n, double zoom);
 // How the last paint got its picture: 0 nothing, 1 cache reused, 2 cache rebuilt, 3 full resolution.
 enum : int { kPathNone = 0, kPathCacheHit = 1, kPathCacheRebuild = 2, kPathFull = 3 };
 int canvas_last_path();
-// Box-filters src to full_w x full_h and writes the part at (x, y) of size w x h
-// into dst (straight BGRA, w * 4 bytes a row); the scratch buffer grows as
-// needed and is kept by the caller. Returns 1 on success.
-int canvas_box_resample(const Image *src, int full_w, int full_h, int x, int y, int w, int h, uint8_t *dst,
-                        void **scratch, size_t *scratch_cap);
