@@ -107,6 +107,30 @@ TEST(ImageNew, SmallerPicturesReuseLargerBuffers)
     EXPECT_EQ(image_kept_bytes(), 0u);
 }
 
+// Paging frees a photo with its halves and decodes the next: a miss lets go only of blocks too
+// large for it, the smaller ones serve the next photo's halves, and a full pool keeps the largest.
+TEST(ImageNew, APhotoAndItsHalvesReuseTheBlocksOfTheLastOne)
+{
+    image_release_buffers();
+    Image *photo = image_new(4000, 3000), *half = image_new(2000, 1500);
+    ASSERT_TRUE(photo && half);
+    uint8_t *photo_block = photo->data, *half_block = half->data;
+    image_free(photo);
+    image_free(half);
+    Image *next = image_new(6000, 4000);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(image_kept_bytes(), 60000000u);
+    Image *next_half = image_new(3000, 2000), *next_quarter = image_new(1500, 1000);
+    ASSERT_TRUE(next_half && next_quarter);
+    EXPECT_EQ(next_half->data, photo_block);
+    EXPECT_EQ(next_quarter->data, half_block);
+    Image *other = image_new(2500, 1000), *smallest = image_new(1250, 1000);
+    ASSERT_TRUE(other && smallest);
+    for (Image *img : {next, next_half, next_quarter, other, smallest}) image_free(img);
+    EXPECT_EQ(image_kept_bytes(), 96000000u + 48000000u + 12000000u + 10000000u);
+    image_release_buffers();
+}
+
 TEST(ImageAlpha, DetectAndFlatten)
 {
     Image *img = coordinates(4, 4);

@@ -9,10 +9,12 @@
 #include "shell/modal.h"
 #include "support/test_support.h"
 #include "support/trash.h"
+#include "view/canvas.h"
 #include <gdiplus.h>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -349,6 +351,51 @@ TEST_F(Folder, DecodeAheadIsUsedKeptInBudgetAndDroppedWhenThePictureChanges)
     trash_take_back(L"IMG_0013.png");
     EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(13).c_str()));
     EXPECT_EQ(shown(), camera(12));
+}
+
+// Photos larger than the canvas: a neighbour made ahead arrives fitted, with the same pixels the
+// window would build itself, and the picture left behind is kept unless it was edited.
+TEST_F(Folder, NeighboursComeFittedAsTheWindowWouldAndThePictureLeftIsKept)
+{
+    WCHAR err[300];
+    for (int i = 1; i <= 3; ++i) {
+        Image *img = image_new(2400, 1600);
+        for (uint32_t y = 0; y < img->height; ++y)
+            for (uint32_t x = 0; x < img->width; ++x) {
+                uint8_t *p = img->data + (size_t)y * img->stride + x * 4;
+                p[0] = (uint8_t)(x * i), p[1] = (uint8_t)(y + 40 * i), p[2] = (uint8_t)((x ^ y) >> 3), p[3] = 255;
+            }
+        ASSERT_TRUE(codec_save(img, camera(i).c_str(), 90, nullptr, err, 300));
+        image_free(img);
+    }
+    ShowWindow(g_app.hwnd, SW_SHOWNOACTIVATE);  // painted for real, at its default size
+    open_and_list(1);
+    FolderWork *w = browse_work(&g_app);
+    ASSERT_TRUE(pump_until([&] { return pic_cache_has(&w->ahead_cache, camera(2).c_str()); }));
+    Image *first = g_app.image;
+    nav_step(&g_app, 1);
+    EXPECT_EQ(g_app.image->width, 2400u);
+    ASSERT_NE(g_app.view_cache, nullptr);  // before any paint
+    EXPECT_GT(g_app.view_pyramid.copies.levels, 0);
+    UpdateWindow(g_app.hwnd);
+    EXPECT_EQ(canvas_last_path(), kPathCacheHit);
+    const ViewPyramid &p = g_app.view_pyramid;
+    std::vector<uint8_t> made(p.cache_px, p.cache_px + (size_t)p.cache_dw * p.cache_dh * 4);
+    canvas_view_free(&g_app);
+    InvalidateRect(g_app.hwnd, nullptr, FALSE);
+    UpdateWindow(g_app.hwnd);
+    ASSERT_EQ(canvas_last_path(), kPathCacheRebuild);
+    ASSERT_EQ(made.size(), (size_t)p.cache_dw * p.cache_dh * 4);
+    EXPECT_EQ(memcmp(made.data(), p.cache_px, made.size()), 0);
+
+    // Back to the first: the very picture that left the screen, not decoded again.
+    EXPECT_TRUE(pic_cache_has(&w->ahead_cache, camera(1).c_str()));
+    nav_step(&g_app, -1);
+    EXPECT_EQ(g_app.image, first);
+    // Turned, it is no longer the file's picture: it goes when the screen moves on.
+    app_command(&g_app, 111);
+    nav_step(&g_app, 1);
+    EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(1).c_str()));
 }
 
 TEST_F(Folder, OtherProgramsAddingAndRemovingPicturesAreFollowed)

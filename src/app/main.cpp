@@ -281,7 +281,21 @@ static void refresh_view(App *app)
     if (app->hwnd) InvalidateRect(app->hwnd, nullptr, FALSE);
 }
 
-static void show_loaded(App *app, const WCHAR *path, Image *img)
+// Paging changes the picture, the title and the bottom strip; the toolbar only when its state does.
+static void refresh_paged(App *app)
+{
+    util_set_title(app);
+    if (!app->hwnd) return;
+    if (app->crop_mode) {
+        refresh_view(app);
+        return;
+    }
+    InvalidateRect(app->hwnd, ui_sync_toolbar_changed(app) ? &app->rc_top : &app->rc_title, FALSE);
+    InvalidateRect(app->hwnd, &app->rc_canvas, FALSE);
+    InvalidateRect(app->hwnd, &app->rc_bottom, FALSE);
+}
+
+static void show_loaded(App *app, const WCHAR *path, Image *img, bool paged = false)
 {
     app->image = img;
     app->undo_pending = 1;  // copied by app_prepare_edit before the first edit
@@ -290,7 +304,10 @@ static void show_loaded(App *app, const WCHAR *path, Image *img)
     canvas_sync_gp(app);
     canvas_reset(app);
     panel_rebuild(app);
-    refresh_view(app);
+    if (paged)
+        refresh_paged(app);
+    else
+        refresh_view(app);
 }
 
 // The next picture follows: the canvas keeps its buffers, fresh memory being slow to touch.
@@ -321,7 +338,7 @@ void app_show_picture(App *app, const WCHAR *path, Image *img, uint64_t stamp, I
     copy_path(app->file_name, PathFindFileNameW(path));
     copy_path(app->file_path, path);
     app->file_stamp = stamp;
-    show_loaded(app, path, img);
+    show_loaded(app, path, img, true);
     canvas_adopt_copies(app, copies);
 }
 

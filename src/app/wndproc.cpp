@@ -161,17 +161,29 @@ bool back_buffer_ensure(App *app, HDC dc)
 
 void on_paint(App *app)
 {
+    // The region itself, not its bounding box: paging invalidates the title, the canvas and
+    // the strip, and the toolbar buttons between them need not be painted again.
+    HRGN update = CreateRectRgn(0, 0, 0, 0);
+    if (update && GetUpdateRgn(app->hwnd, update, FALSE) == ERROR) {
+        DeleteObject(update);
+        update = nullptr;
+    }
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(app->hwnd, &ps);
     if (!back_buffer_ensure(app, dc)) {
         if (app->client_w > 0 && app->client_h > 0) ui_paint(app, dc);
         EndPaint(app->hwnd, &ps);
+        if (update) DeleteObject(update);
         return;
     }
     // The back buffer keeps the rest; only the invalidated part is painted and copied.
     const RECT &r = ps.rcPaint;
     int saved = SaveDC(app->back_dc);
     IntersectClipRect(app->back_dc, r.left, r.top, r.right, r.bottom);
+    if (update) {
+        ExtSelectClipRgn(app->back_dc, update, RGN_AND);
+        DeleteObject(update);
+    }
     ui_paint(app, app->back_dc);
     RestoreDC(app->back_dc, saved);
     BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, app->back_dc, r.left, r.top, SRCCOPY);

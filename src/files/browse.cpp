@@ -265,6 +265,7 @@ void browse_ahead_timer(App *app)
     if (!w || w->ahead_off || app->queue.count < 2 || app->queue_index < 0) return;
     if (!w->ahead) w->ahead = decoder_start(app->hwnd, WM_AHEAD_DONE, 0);
     if (!w->ahead) return;
+    decoder_set_fit(w->ahead, app->rc_canvas.right - app->rc_canvas.left, app->rc_canvas.bottom - app->rc_canvas.top);
     WCHAR next[kPathMax], prev[kPathMax];
     const WCHAR *around[2] = {next, prev};
     int count = neighbours(app, w, next, prev);

@@ -20,6 +20,7 @@ struct Decoder {
     HWND hwnd;
     UINT msg;
     uint32_t max_side;
+    int32_t fit_w, fit_h;  // the box whole pictures are also fitted into
     void *scratch;  // the resampler's rows, for the reduced copies
     size_t scratch_cap;
 };
@@ -64,8 +65,14 @@ static void decode_one(Decoder *d, const WCHAR *path, uint32_t generation)
     r->stamp = pic_file_stamp(path);
     WCHAR err[300];
     r->image = d->max_side ? codec_load_thumb(path, d->max_side, err, 300) : codec_load(path, err, 300);
-    // The viewer draws a large picture from its reduced copies: made here, they cost the window nothing.
-    if (r->image && !d->max_side) image_pyramid_build(r->image, &r->copies, &d->scratch, &d->scratch_cap);
+    // The viewer draws a large picture from its reduced copies and first shows it fitted:
+    // made here, they cost the window nothing.
+    if (r->image && !d->max_side) {
+        AcquireSRWLockShared(&d->lock);
+        int box_w = d->fit_w, box_h = d->fit_h;
+        ReleaseSRWLockShared(&d->lock);
+        image_pyramid_build_fit(r->image, &r->copies, box_w, box_h, &d->scratch, &d->scratch_cap);
+    }
     AcquireSRWLockExclusive(&d->lock);
     bool keep = !d->stop && wanted_locked(d, path, generation);
     r->generation = d->generation;
@@ -125,6 +132,15 @@ void decoder_want(Decoder *d, const WCHAR *const *paths, int n, uint32_t generat
     d->generation = generation;
     ReleaseSRWLockExclusive(&d->lock);
     SetEvent(d->wake);
+}
+
+void decoder_set_fit(Decoder *d, int box_w, int box_h)
+{
+    if (!d) return;
+    AcquireSRWLockExclusive(&d->lock);
+    d->fit_w = box_w;
+    d->fit_h = box_h;
+    ReleaseSRWLockExclusive(&d->lock);
 }
 
 int decoder_busy_with(Decoder *d, const WCHAR *path)

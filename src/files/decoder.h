@@ -24,6 +24,8 @@ Decoder *decoder_start(HWND hwnd, UINT msg, uint32_t max_side);
 // Replaces the wanted list, first wanted first; a picture being decoded that is no
 // longer wanted is discarded when it is done.
 void decoder_want(Decoder *d, const WCHAR *const *paths, int n, uint32_t generation);
+// Whole pictures larger than box_w x box_h also come fitted into it (opaque ones); 0 x 0 stops that.
+void decoder_set_fit(Decoder *d, int box_w, int box_h);
 // 1 while path is being decoded or waits in the list.
 int decoder_busy_with(Decoder *d, const WCHAR *path);
 // Waits up to ms for the picture being decoded to be posted when it is path; 1 when it was.

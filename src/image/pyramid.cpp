@@ -98,6 +98,18 @@ void halve_opaque(const Image *src, Image *dst)
 }  // namespace
 
 
+int image_disp_len(uint32_t n, double zoom)
+{
+    double v = (double)n * zoom + 0.5;
+    if (!(v > 0)) return 0;
+    return v > (double)(1 << 30) ? (1 << 30) : (int)v;
+}
+
+double image_fit_zoom(uint32_t w, uint32_t h, int box_w, int box_h)
+{
+    return std::min({(double)box_w / w, (double)box_h / h, 1.0});
+}
+
 int image_box_resample(const Image *src, int full_w, int full_h, int x, int y, int w, int h, uint8_t *dst,
                         void **scratch, size_t *scratch_cap)
 {
@@ -149,15 +161,35 @@ void image_pyramid_build(const Image *src, ImagePyramid *p, void **scratch, size
     }
 }
 
+void image_pyramid_build_fit(const Image *src, ImagePyramid *p, int box_w, int box_h, void **scratch,
+                             size_t *scratch_cap)
+{
+    image_pyramid_build(src, p, scratch, scratch_cap);
+    if (src->has_alpha || p->fit_px || box_w <= 0 || box_h <= 0) return;
+    double zoom = image_fit_zoom(src->width, src->height, box_w, box_h);
+    int w = image_disp_len(src->width, zoom), h = image_disp_len(src->height, zoom);
+    if (zoom >= 1.0 || w <= 0 || h <= 0) return;
+    auto *px = (uint8_t *)malloc((size_t)w * h * 4);
+    if (!px) return;
+    if (!image_box_resample(image_pyramid_source(src, p, w, h), w, h, 0, 0, w, h, px, scratch, scratch_cap)) {
+        free(px);
+        return;
+    }
+    p->fit_px = px;
+    p->fit_w = w;
+    p->fit_h = h;
+}
+
 void image_pyramid_free(ImagePyramid *p)
 {
     for (int i = 0; i < p->levels; ++i) image_free(p->level[i]);
+    free(p->fit_px);
     *p = ImagePyramid{};
 }
 
 size_t image_pyramid_bytes(const ImagePyramid *p)
 {
-    size_t bytes = 0;
+    size_t bytes = p->fit_px ? (size_t)p->fit_w * p->fit_h * 4 : 0;
     for (int i = 0; i < p->levels; ++i) bytes += (size_t)p->level[i]->stride * p->level[i]->height;
     return bytes;
 }

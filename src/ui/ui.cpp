@@ -147,6 +147,19 @@ void ui_refresh_toolbar(App *app)
     InvalidateRect(app->hwnd, &app->rc_top, FALSE);
 }
 
+int ui_sync_toolbar_changed(App *app)
+{
+    ToolButton before[kToolButtonMax];
+    int n = std::min(app->button_count, (int)std::size(before));
+    std::copy(app->buttons, app->buttons + n, before);
+    ui_sync_enabled(app);
+    for (int i = 0; i < n; ++i)
+        if (before[i].enabled != app->buttons[i].enabled || before[i].toggled != app->buttons[i].toggled ||
+            before[i].icon != app->buttons[i].icon)
+            return 1;
+    return 0;
+}
+
 // ---- layout ----
 
 static int button_width(const App *app, HDC dc, const ToolButton &b)

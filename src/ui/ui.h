@@ -17,6 +17,8 @@ void ui_rescale(App *app);
 void ui_rebuild_toolbar(App *app);
 void ui_refresh_toolbar(App *app);
 void ui_sync_enabled(App *app);
+// ui_sync_enabled, telling whether any button now looks different; 1 when one does.
+int ui_sync_toolbar_changed(App *app);
 void ui_sync_winmax(App *app);
 void ui_layout(App *app, int width, int height);
 int strip_geom(const App *app, int xs[kStripMax], int *first);

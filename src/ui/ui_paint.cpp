@@ -123,6 +123,8 @@ void paint_top(App *app, HDC dc)
     fill(dc, app->rc_top, kBackground);
     for (int i = 0; i < app->button_count; ++i) {
         const ToolButton &b = app->buttons[i];
+        RECT area = {b.x, app->rc_top.top, b.x + std::max(b.width, 1), app->rc_top.bottom};
+        if (!RectVisible(dc, &area)) continue;  // each button costs several GDI+ calls
         if (b.kind == kKindSeparator) {
             RECT line = {b.x, app->rc_top.top + ui_scale(app, 12), b.x + 1, app->rc_top.bottom - ui_scale(app, 12)};
             fill(dc, line, kLine);
@@ -367,10 +369,11 @@ static void paint_tooltip(App *app, HDC dc)
     icon_text(dc, app->tip_text, &box, size, 400, argb(kText), 1, 1);
 }
 
-static bool needs_paint(const RECT &area, const RECT &clip)
+// Against the clip region itself, not its bounding box: paging invalidates the title, the
+// canvas and the strip, whose box is nearly the whole window.
+static bool needs_paint(HDC dc, const RECT &area)
 {
-    RECT both;
-    return IntersectRect(&both, &area, &clip) != 0;
+    return RectVisible(dc, &area) != 0;
 }
 
 void ui_paint(App *app, HDC dc)
@@ -388,8 +391,8 @@ void ui_paint(App *app, HDC dc)
         paint_zoom_box(app, dc);
         app->rc_zoom = laid_out;
     } else {
-        if (needs_paint(app->rc_top, clip)) paint_top(app, dc);
-        if (needs_paint(app->rc_bottom, clip)) paint_bottom(app, dc);
+        if (needs_paint(dc, app->rc_top)) paint_top(app, dc);
+        if (needs_paint(dc, app->rc_bottom)) paint_bottom(app, dc);
     }
     paint_tooltip(app, dc);
 }

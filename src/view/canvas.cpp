@@ -26,9 +26,7 @@ int canvas_last_path()
 
 int canvas_disp_len(uint32_t n, double zoom)
 {
-    double v = (double)n * zoom + 0.5;
-    if (!(v > 0)) return 0;
-    return v > (double)(1 << 30) ? (1 << 30) : (int)v;
+    return image_disp_len(n, zoom);
 }
 
 void canvas_view_free(App *app)
@@ -57,6 +55,30 @@ ImagePyramid canvas_drop_picture(App *app)
     return copies;
 }
 
+static int rect_w(const RECT &r) { return r.right - r.left; }
+static int rect_h(const RECT &r) { return r.bottom - r.top; }
+
+// A fitted picture made with the copies is what the first paint would build: it becomes the view.
+static void adopt_fit(App *app, ImagePyramid *copies)
+{
+    const RECT &rc = app->rc_canvas;
+    int dw = canvas_disp_len(app->image->width, app->zoom), dh = canvas_disp_len(app->image->height, app->zoom);
+    bool whole = app->view_x >= rc.left && app->view_y >= rc.top && app->view_x + dw <= rc.right &&
+                 app->view_y + dh <= rc.bottom;
+    if (!copies->fit_px || copies->fit_w != dw || copies->fit_h != dh || !whole) return;
+    GpBitmap *bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(dw, dh, dw * 4, PixelFormat32bppARGB, copies->fit_px, &bitmap) != Ok) return;
+    ViewPyramid *p = &app->view_pyramid;
+    free(p->cache_px);
+    p->cache_px = copies->fit_px;
+    p->cache_cap = (size_t)dw * dh * 4;
+    copies->fit_px = nullptr;
+    app->view_cache = bitmap;
+    app->view_cache_w = dw;
+    app->view_cache_h = dh;
+    p->cache_dw = dw, p->cache_dh = dh, p->cache_x = 0, p->cache_y = 0;
+}
+
 void canvas_adopt_copies(App *app, ImagePyramid *copies)
 {
     const ::Image *img = app->image;
@@ -69,6 +91,9 @@ void canvas_adopt_copies(App *app, ImagePyramid *copies)
     }
     canvas_view_free(app);
     image_pyramid_free(&app->view_pyramid.copies);
+    adopt_fit(app, copies);
+    free(copies->fit_px);  // made for another canvas size
+    copies->fit_px = nullptr;
     app->view_pyramid.copies = *copies;
     *copies = ImagePyramid{};
 }
@@ -88,9 +113,6 @@ void canvas_sync_gp(App *app)
         app->gp_image = bitmap;
 }
 
-static int rect_w(const RECT &r) { return r.right - r.left; }
-static int rect_h(const RECT &r) { return r.bottom - r.top; }
-
 void canvas_reset(App *app)
 {
     const RECT &rc = app->rc_canvas;
@@ -101,7 +123,7 @@ void canvas_reset(App *app)
     }
     app->fit_mode = 1;
     int cw = rect_w(rc), ch = rect_h(rc);
-    double zoom = std::min({(double)cw / app->image->width, (double)ch / app->image->height, 1.0});
+    double zoom = image_fit_zoom(app->image->width, app->image->height, cw, ch);
     app->zoom = zoom;
     app->view_x = rc.left + (cw - canvas_disp_len(app->image->width, zoom)) / 2;
     app->view_y = rc.top + (ch - canvas_disp_len(app->image->height, zoom)) / 2;
