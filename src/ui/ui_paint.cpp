@@ -1,5 +1,6 @@
 #include "ui/ui.h"
 #include "files/browse.h"
+#include "image/pyramid.h"
 #include "ui/icons.h"
 #include "version.h"
 #include <gdiplus.h>
@@ -376,12 +377,34 @@ static bool needs_paint(HDC dc, const RECT &area)
     return RectVisible(dc, &area) != 0;
 }
 
+// An opaque picture paints every pixel of its part of the canvas: the background goes around it.
+static void fill_background(App *app, HDC dc, const RECT &clip)
+{
+    const Image *img = app->image;
+    if (!img || !app->gp_image || img->has_alpha || !(app->zoom > 0)) {
+        fill(dc, clip, kBackground);
+        return;
+    }
+    auto end = [](int from, int len) { return (int)std::min<int64_t>((int64_t)from + len, INT32_MAX); };
+    RECT shown = {app->view_x, app->view_y, end(app->view_x, image_disp_len(img->width, app->zoom)),
+                  end(app->view_y, image_disp_len(img->height, app->zoom))};
+    RECT covered;
+    if (!IntersectRect(&covered, &shown, &app->rc_canvas)) {
+        fill(dc, clip, kBackground);
+        return;
+    }
+    int saved = SaveDC(dc);
+    ExcludeClipRect(dc, covered.left, covered.top, covered.right, covered.bottom);
+    fill(dc, clip, kBackground);
+    RestoreDC(dc, saved);
+}
+
 void ui_paint(App *app, HDC dc)
 {
     // Only what lies in the clip (the invalidated part) is painted again.
     RECT clip = {0, 0, app->client_w, app->client_h};
     if (GetClipBox(dc, &clip) == ERROR) clip = {0, 0, app->client_w, app->client_h};
-    fill(dc, clip, kBackground);
+    fill_background(app, dc, clip);
     if (app->hooks.parts_paint) app->hooks.parts_paint(app, dc);
     paint_arrow(app, dc, 0);
     paint_arrow(app, dc, 1);

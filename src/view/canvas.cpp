@@ -63,8 +63,8 @@ static void adopt_fit(App *app, ImagePyramid *copies)
 {
     const RECT &rc = app->rc_canvas;
     int dw = canvas_disp_len(app->image->width, app->zoom), dh = canvas_disp_len(app->image->height, app->zoom);
-    bool whole = app->view_x >= rc.left && app->view_y >= rc.top && app->view_x + dw <= rc.right &&
-                 app->view_y + dh <= rc.bottom;
+    bool whole = app->view_x >= rc.left && app->view_y >= rc.top && (int64_t)app->view_x + dw <= rc.right &&
+                 (int64_t)app->view_y + dh <= rc.bottom;
     if (!copies->fit_px || copies->fit_w != dw || copies->fit_h != dh || !whole) return;
     GpBitmap *bitmap = nullptr;
     if (GdipCreateBitmapFromScan0(dw, dh, dw * 4, PixelFormat32bppARGB, copies->fit_px, &bitmap) != Ok) return;
