@@ -398,6 +398,28 @@ TEST_F(Folder, NeighboursComeFittedAsTheWindowWouldAndThePictureLeftIsKept)
     EXPECT_FALSE(pic_cache_has(&w->ahead_cache, camera(1).c_str()));
 }
 
+// The listing has passed a picture that is then removed: the removal, seen first, holds.
+TEST_F(Folder, APictureRemovedWhileTheFolderIsListedDoesNotComeBack)
+{
+    make_camera_folder(5);
+    app_load(&g_app, camera(3).c_str());
+    browse_listing_timer(&g_app);
+    FolderWork *w = browse_work(&g_app);
+    ASSERT_NE(w->listing, nullptr);
+    ASSERT_TRUE(listing_wait(w->listing, 10000));  // its result is posted, not yet read
+    ASSERT_TRUE(DeleteFileW(camera(5).c_str()));
+    auto *removed = (FolderChange *)calloc(1, sizeof(FolderChange));
+    *removed = {w->generation, kChangeRemoved, {}};
+    lstrcpynW(removed->path, camera(5).c_str(), 260);
+    browse_message(&g_app, WM_FOLDER_CHANGE, (LPARAM)removed);
+    MSG m;
+    ASSERT_TRUE(PeekMessageW(&m, g_app.hwnd, WM_LISTING_DONE, WM_LISTING_DONE, PM_REMOVE));
+    browse_message(&g_app, WM_LISTING_DONE, m.lParam);
+    EXPECT_EQ(g_app.queue.count, 4);
+    EXPECT_LT(queue_find(&g_app.queue, camera(5).c_str()), 0);
+    EXPECT_EQ(shown(), camera(3));
+}
+
 TEST_F(Folder, OtherProgramsAddingAndRemovingPicturesAreFollowed)
 {
     make_camera_folder(5);

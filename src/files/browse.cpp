@@ -70,6 +70,12 @@ static void list_here(App *app)
     if (app->queue_index < 0 && app->queue.count > 0) app->queue_index = 0;
 }
 
+static void start_listing(App *app, FolderWork *w)
+{
+    w->gone_count = 0;
+    w->listing = listing_start(app->queue_dir, app->hwnd, w->generation);
+}
+
 int browse_listing_timer(App *app)
 {
     KillTimer(app->hwnd, kTimerListing);
@@ -78,7 +84,7 @@ int browse_listing_timer(App *app)
     w->list_pending = 0;
     // Watched first: what changes while the listing runs is seen too.
     w->watch = watch_start(app->queue_dir, app->hwnd, w->generation);
-    w->listing = listing_start(app->queue_dir, app->hwnd, w->generation);
+    start_listing(app, w);
     if (w->listing) return kBrowseNothing;
     list_here(app);
     return kBrowseQueue;
@@ -96,6 +102,13 @@ static int take_listing(App *app, FolderWork *w, ListingResult *r)
     listing_cancel(w->listing);
     w->listing = nullptr;
     if (!r->ok) return kBrowseQueue;
+    // A picture removed after the listing passed it would come back with it.
+    for (int i = 0; i < w->gone_count && i < kGoneMax; ++i) {
+        int at = queue_find(&r->queue, w->gone[i]);
+        if (at >= 0 && GetFileAttributesW(w->gone[i]) == INVALID_FILE_ATTRIBUTES) queue_remove(&r->queue, at);
+    }
+    if (w->gone_count > kGoneMax) start_listing(app, w);  // too many to follow: the folder again
+    w->gone_count = 0;
     WCHAR shown[kPathMax];
     lstrcpynW(shown, queue_path(&app->queue, app->queue_index), kPathMax);
     for (int i = 0; i < app->queue.count; ++i) queue_add(&r->queue, queue_path(&app->queue, i));
@@ -106,6 +119,10 @@ static int take_listing(App *app, FolderWork *w, ListingResult *r)
 
 static int picture_removed(App *app, FolderWork *w, const WCHAR *path)
 {
+    if (w->listing) {
+        if (w->gone_count < kGoneMax) lstrcpynW(w->gone[w->gone_count], path, kPathMax);
+        if (w->gone_count <= kGoneMax) ++w->gone_count;
+    }
     int index = queue_find(&app->queue, path);
     browse_forget(app, path);
     if (index < 0) return kBrowseNothing;
@@ -132,7 +149,7 @@ static int folder_change(App *app, FolderWork *w, const FolderChange *c)
     case kChangeRemoved: return picture_removed(app, w, c->path);
     case kChangeModified: browse_forget(app, c->path); return kBrowseThumb;
     case kChangeLost:
-        if (!w->listing) w->listing = listing_start(app->queue_dir, app->hwnd, w->generation);
+        if (!w->listing) start_listing(app, w);
         return kBrowseNothing;
     }
     return kBrowseNothing;

@@ -16,6 +16,7 @@ constexpr size_t kThumbBudget = 6u << 20;      // about 170 thumbnails of 96 × 
 constexpr int kThumbMargin = 6;                // thumbnails made beyond each end of the strip
 constexpr UINT_PTR kTimerAhead = 6;            // decoding ahead starts once the picture is painted
 constexpr UINT_PTR kTimerListing = 7;          // so does listing the folder
+constexpr int kGoneMax = 32;
 
 struct FolderWork {
     ListingJob *listing;   // null when no listing runs
@@ -28,6 +29,10 @@ struct FolderWork {
     int32_t ahead_off;     // 1: no decoding ahead (for comparison in the benchmark)
     size_t ahead_largest;  // bytes of the largest picture decoded ahead in this folder
     int32_t thumb_first, thumb_count;  // the strip's slots at the last paint
+    // Pictures removed while a listing runs, which the listing may still hold; more than
+    // fit means the folder is listed again.
+    WCHAR gone[kGoneMax][kPathMax];
+    int32_t gone_count;
 };
 
 // What a worker's message changed, for the window to act on.
