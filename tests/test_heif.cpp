@@ -287,6 +287,18 @@ TEST_F(Heif, DamagedAndOversizedFilesGetTheirMessages)
     std::vector<uint8_t> jpeg = read_file_bytes(picture(L"camera.jpg"));
     ASSERT_TRUE(write_file_bytes(file(L"really_jpeg.heic"), jpeg.data(), jpeg.size()));
     EXPECT_EQ(load_error(file(L"really_jpeg.heic")), L"");
+    ASSERT_TRUE(write_file_bytes(file(L"really_heic.webp"), good.data(), good.size()));
+    EXPECT_EQ(load_error(file(L"really_heic.webp")), L"");
+    WCHAR err[kCap];
+    Loaded thumb = {codec_load_thumb(file(L"really_heic.webp").c_str(), 96, err, kCap)};
+    EXPECT_NE(thumb.img, nullptr) << err;
+
+    // Saved under a HEIF name it would hold JPEG bytes: refused, nothing written.
+    Loaded shown = {load(picture(L"camera.heic"))};
+    ASSERT_NE(shown.img, nullptr);
+    EXPECT_FALSE(codec_save(shown.img, file(L"out.heic").c_str(), 90, nullptr, err, kCap));
+    EXPECT_STREQ(err, L"系统不支持保存为这种格式。\n\n（错误码 0x88982F50）");
+    EXPECT_FALSE(file_exists(file(L"out.heic")));
 }
 
 TEST_F(Heif, ExifItemIsCarriedIntoJpegWithOrientationOne)

@@ -69,6 +69,13 @@ bool is_webp(const WCHAR *ext)
     return ext && !_wcsicmp(ext, L".webp");
 }
 
+// Formats read here but never written: a name ending so would hold another format's bytes.
+bool read_only_ext(const WCHAR *ext)
+{
+    static constexpr const WCHAR *kReadOnly[] = {L".heic", L".heif", L".hif", L".avif"};
+    return ext_in(ext, kReadOnly, std::size(kReadOnly));
+}
+
 Container container_for(const WCHAR *ext)
 {
     if (ext)
@@ -370,12 +377,19 @@ static Image *load_jpeg(const WCHAR *path, WCHAR *err, int err_cap, bool *handle
     }
 }
 
+// WebP by content, or by name when the content is of no known kind (its decoder words
+// the damage); a file named .webp that holds another format goes to that format's decoder.
+static bool webp_content(const ProbeResult &probe, const WCHAR *path)
+{
+    return probe.format == kProbeWebp || (probe.format == kProbeUnknown && is_webp(codec_file_ext(path)));
+}
+
 Image *codec_load(const WCHAR *path, WCHAR *err, int err_cap)
 {
-    if (path && is_webp(codec_file_ext(path))) return webp_load(path, err, err_cap);
     clear_err(err, err_cap);
     if (!path) return nullptr;
     ProbeResult probe = codec_probe_file(path);
+    if (webp_content(probe, path)) return webp_load(path, err, err_cap);
     if (!header_allows(probe, path, err, err_cap)) return nullptr;
     if (probe.format == kProbeHeif) return heif_load(path, err, err_cap);
     if (probe.format == kProbeJpeg) {
@@ -497,14 +511,14 @@ Image *codec_load_thumb(const WCHAR *path, uint32_t max_side, WCHAR *err, int er
     clear_err(err, err_cap);
     if (!path) return nullptr;
     uint32_t t = max_side < 16 ? 16 : max_side;
-    if (is_webp(codec_file_ext(path))) {
+    ProbeResult probe = codec_probe_file(path);
+    if (webp_content(probe, path)) {
         Image *full = webp_load(path, err, err_cap);
         if (!full) return nullptr;
         Image *thumb = image_thumb(full, t);
         image_free(full);
         return thumb;
     }
-    ProbeResult probe = codec_probe_file(path);
     if (!header_allows(probe, path, err, err_cap)) return nullptr;
     if (probe.format == kProbeHeif) {
         Image *img = heif_load_thumb_item(path, t);
@@ -732,6 +746,10 @@ int codec_save(const Image *image, const WCHAR *path, int quality, const WCHAR *
         return 0;
     }
     clear_err(err, err_cap);
+    if (read_only_ext(ext)) {
+        describe_save_error(WINCODEC_ERR_COMPONENTNOTFOUND, path, err, err_cap);
+        return 0;
+    }
     // Encoded in memory first: the target is replaced only by a complete file.
     Blob blob = {};
     HRESULT hr;
