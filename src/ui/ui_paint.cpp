@@ -377,11 +377,12 @@ static bool needs_paint(HDC dc, const RECT &area)
     return RectVisible(dc, &area) != 0;
 }
 
-// An opaque picture paints every pixel of its part of the canvas: the background goes around it.
+// The picture paints every pixel of its part of the canvas (a transparent one over its
+// checkerboard): the background goes around it.
 static void fill_background(App *app, HDC dc, const RECT &clip)
 {
     const Image *img = app->image;
-    if (!img || !app->gp_image || img->has_alpha || !(app->zoom > 0)) {
+    if (!img || !app->gp_image || !(app->zoom > 0)) {
         fill(dc, clip, kBackground);
         return;
     }
