@@ -130,12 +130,23 @@ void attach_colour(const de265_image *src, heif_image *img)
     heif_nclx_color_profile_free(nclx);
 }
 
+// libde265 worker threads for a bitstream of this many bytes: none for grid tiles and
+// small pictures (libheif already decodes tiles side by side, and a thread per tile
+// costs more than it gives), one per core up to four for a large picture.
+int worker_threads(size_t bitstream_bytes)
+{
+    if (bitstream_bytes < kThreadedBytes) return 0;
+    int cores = (int)std::thread::hardware_concurrency();
+    return cores < 1 ? 1 : cores > kMaxThreads ? kMaxThreads : cores;
+}
+
 heif_error decode_image(void *raw, heif_image **out)
 {
     Decoder *d = (Decoder *)raw;
     *out = nullptr;
-    // Started only now that the bitstream's size tells whether more threads pay.
-    de265_start_worker_threads(d->ctx, heif_de265_threads(d->pushed));
+    // Started only now that the bitstream's size tells whether threads pay; without
+    // any, libde265 decodes on the calling thread.
+    de265_start_worker_threads(d->ctx, worker_threads(d->pushed));
     de265_flush_data(d->ctx);
     heif_error e = {heif_error_Ok, heif_suberror_Unspecified, kOk};
     int more = 0;
@@ -162,11 +173,4 @@ void heif_de265_register()
 {
     static const bool registered = heif_register_decoder_plugin(&kPlugin).code == heif_error_Ok;
     (void)registered;
-}
-
-int heif_de265_threads(size_t bitstream_bytes)
-{
-    if (bitstream_bytes < kThreadedBytes) return 1;
-    int cores = (int)std::thread::hardware_concurrency();
-    return cores < 1 ? 1 : cores > kMaxThreads ? kMaxThreads : cores;
 }
