@@ -164,13 +164,30 @@ Image *new_picture(const heif_image *img, heif_channel channel, heif_error *e)
     return out;
 }
 
+// The HEVC decoder makes libheif's colour conversion itself, on two threads, from the
+// item's colour box or, without one, from the bitstream's description as libheif would.
+void request_rgb(heif_image_handle *handle)
+{
+    HeifRgbRequest request = {heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)};
+    heif_color_profile_nclx *nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+        request.has_box = true;
+        request.box_full_range = nclx->full_range_flag != 0;
+        request.box_matrix = nclx->matrix_coefficients;
+        heif_nclx_color_profile_free(nclx);
+    }
+    heif_de265_request_rgb(&request);
+}
+
 // An opaque 8-bit picture: libheif converts YCbCr to planar RGB and would then
 // interleave it into fresh memory on one thread; we interleave straight into our
 // rows instead. Null with e Ok when the planes are not the expected ones.
 Image *decode_planar(heif_image_handle *handle, const heif_decoding_options *options, heif_error *e)
 {
+    request_rgb(handle);
     PictureRef pic;
     *e = heif_decode_image(handle, &pic.img, heif_colorspace_undefined, heif_chroma_undefined, options);
+    heif_de265_request_rgb(nullptr);
     if (e->code != heif_error_Ok || !pic.img) return nullptr;
     Planes planes = {};
     if (!planar_rgb8(pic.img, &planes)) return nullptr;
