@@ -1,6 +1,6 @@
 // The same steps and output as libheif's libde265 decoder (planes copied as they are,
 // the bitstream's colour description attached), so libheif's colour conversion gives
-// the same bytes whichever decoder ran.
+// the same bytes whichever decoder ran; or, when asked, that conversion made here.
 #include "codec/heif_de265.h"
 #include "image/worker.h"
 #include <libde265/de265.h>
