@@ -47,6 +47,9 @@ decode_row() {
   printf '%-40s %10s %10s %8s\n' "$label" "$a" "$b" "$(ratio "$a" "$b")"
 }
 
+# The machine is shared: its load beside the figures says how far to trust them.
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "load average before: $(load)"
 printf '%-40s %10s %10s %8s\n' "in-process decode, median of $runs" ours_ms native_ms ratio
 decode_row "12 MP HEIC (4000 x 3000)" "$kept/p12.heic"
 decode_row "12 MP AVIF (4000 x 3000)" "$kept/p12.avif"
@@ -65,3 +68,4 @@ b=$(printf '%s\n' "${theirs[@]}" | median)
 printf '%-40s %10s %10s %8s\n' "HEIC -> JPEG <= 200 KB, whole process" "$a" "$b" "$(ratio "$a" "$b")"
 printf 'sizes: ours %d bytes (%d of %d runs over 200 KB), heif-convert + jpegoptim %d bytes\n' \
   "$(stat -c %s "$work/o.jpg")" "$over" "$runs" "$(stat -c %s "$work/n.jpg")"
+echo "load average after: $(load)"

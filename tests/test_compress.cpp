@@ -309,6 +309,32 @@ TEST_F(Compress, RealPhotosEndAtOrUnderTheLimit)
     }
 }
 
+// A photo's size falls much slower than its pixel count. After the first square-root
+// shrink the next size is aimed from the two stages seen: a far target is met by the
+// third size, and that size is about as large as the limit allows.
+TEST_F(Compress, AFarTargetIsMetByTheThirdSizeAimedFromTwoStages)
+{
+    NEEDS_TESTDATA();
+    WCHAR err[kCap];
+    Image *photo = codec_load(testdata_path(L"camera/iphone6.jpg").c_str(), err, kCap);
+    ASSERT_NE(photo, nullptr) << err;
+    for (int kb : {40, 80}) {
+        ASSERT_TRUE(run(photo, L".jpg", kb)) << err_;
+        std::vector<uint32_t> widths;
+        for (const Trial &t : trials_)
+            if (widths.empty() || widths.back() != t.width) widths.push_back(t.width);
+        EXPECT_LE(widths.size(), 3u) << kb;
+        EXPECT_EQ(result_.target_missed, 0) << kb;
+        EXPECT_LE(result_.bytes, kb * 1024) << kb;
+        // A tenth larger a side would not have fitted even at the lowest quality.
+        Image *larger = image_resize(photo, (int)(result_.width * 1.1 + 0.5), (int)(result_.height * 1.1 + 0.5),
+                                     kFilterLanczos3);
+        EXPECT_GT(encoded_size(larger, L".jpg", 30), kb * 1024) << kb;
+        image_free(larger);
+    }
+    image_free(photo);
+}
+
 // Trials reuse the encoder's large buffers and the picture's DCT; each must still
 // have the bytes of a fresh encode of the same picture at the same quality, and a
 // trial stopped early as sure to miss the limit must really miss it.

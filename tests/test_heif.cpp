@@ -91,7 +91,8 @@ TEST_F(Heif, DecodeMatchesNativeHeifConvert)
         {L"a12.avif", 45, 257, 171, 0},          {L"alpha.heic", INFINITY, 200, 131, 1},
         {L"alpha.avif", INFINITY, 200, 131, 1},  {L"rot.heic", INFINITY, 171, 257, 0},
         {L"rotmir.heic", INFINITY, 171, 257, 0}, {L"rot.avif", INFINITY, 171, 257, 0},
-        {L"grid.heic", INFINITY, 500, 380, 0},
+        {L"grid.heic", INFINITY, 500, 380, 0},      {L"even.heic", INFINITY, 256, 170, 0},
+        {L"box709.heic", INFINITY, 256, 170, 0},   {L"box709limited.heic", INFINITY, 256, 170, 0},
         {L"camera.heic", INFINITY, 1632, 1224, 0}, {L"camera.avif", INFINITY, 1632, 1224, 0},
     };
     for (const Case &c : cases) {

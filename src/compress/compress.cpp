@@ -20,6 +20,9 @@ constexpr int kMaxDownscales = 7;
 constexpr uint64_t kParallelMinPixels = 1000000;
 constexpr int kTrialErrCap = 300;
 constexpr double kRoomyBitsPerPixel = 1.0;
+// A shrink aimed from two stages aims this far under the limit, so that a slightly
+// optimistic fit still fits instead of costing one more stage.
+constexpr double kFitAim = 0.97;
 constexpr const WCHAR *kSearchableExt[] = {L".jpg", L".jpeg", L".jpe", L".tif", L".tiff", L".webp"};
 
 thread_local CompressTrialHook t_hook;
@@ -50,6 +53,25 @@ bool quality_searchable(const WCHAR *ext)
 double shrink_factor(double target, double size)
 {
     double f = std::sqrt(target / size);
+    return f < 0.25 ? 0.25 : f > 0.95 ? 0.95 : f;
+}
+
+// A stage's smallest encoding: its size against the picture's pixel count.
+struct Sample {
+    double pixels;
+    double bytes;  // <= 0: unknown
+};
+
+// From the second shrink on, two stages tell how fast the size falls with the pixel
+// count: for a photo much slower than in proportion, as a smaller picture keeps more
+// detail per pixel, so square-root steps would creep up on the limit stage by stage.
+double fitted_factor(Sample before, Sample now, double target, double fallback)
+{
+    if (before.bytes <= 0 || now.bytes <= 0 || before.pixels <= now.pixels || before.bytes <= now.bytes)
+        return fallback;
+    double power = std::log(before.bytes / now.bytes) / std::log(before.pixels / now.pixels);
+    power = power < 0.4 ? 0.4 : power > 1.2 ? 1.2 : power;
+    double f = std::pow(kFitAim * target / now.bytes, 0.5 / power);
     return f < 0.25 ? 0.25 : f > 0.95 ? 0.95 : f;
 }
 
@@ -336,7 +358,7 @@ bool settle_smallest(Run *run, Bounds *b, int32_t *smallest)
 }
 
 // Binary search for the highest fitting quality; out holds the encoding made at best.
-StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
+StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best, int32_t *smallest_out)
 {
     int lo = run->params->min_quality, hi = run->params->max_quality;
     int32_t smallest = -1;
@@ -391,10 +413,11 @@ StageOutcome search_stage(Run *run, int32_t target, double *factor, int *best)
         return kStageShrink;
     }
     *factor = smallest > 0 ? shrink_factor(target, smallest) : 0.8;
+    *smallest_out = smallest;
     return kStageShrink;
 }
 
-StageOutcome single_stage(Run *run, int32_t target, double *factor)
+StageOutcome single_stage(Run *run, int32_t target, double *factor, int32_t *smallest)
 {
     Blob trial = {};
     if (!encode_trial(run, run->params->max_quality, &trial))
@@ -404,6 +427,7 @@ StageOutcome single_stage(Run *run, int32_t target, double *factor)
         return kStageFits;
     }
     *factor = shrink_factor(target, trial.size);
+    *smallest = trial.size;
     blob_free(&trial);
     return kStageShrink;
 }
@@ -420,17 +444,22 @@ int run_with_limit(Run *run)
     int32_t target = (int32_t)((int64_t)params->target_kb * 1024 > 0x7FFFFFFF ? 0x7FFFFFFF
                                                                                : (int64_t)params->target_kb * 1024);
     bool searchable = quality_searchable(run->ext);
+    Sample before = {};
     for (int downscales = 0;;) {
         double factor = 0.8;
         int best = params->max_quality;
-        StageOutcome outcome = searchable ? search_stage(run, target, &factor, &best)
-                                          : single_stage(run, target, &factor);
+        int32_t smallest = -1;
+        StageOutcome outcome = searchable ? search_stage(run, target, &factor, &best, &smallest)
+                                          : single_stage(run, target, &factor, &smallest);
         if (outcome == kStageFailed) {
             blob_free(run->out);
             return 0;
         }
         if (outcome == kStageFits) return succeed(run, searchable ? best : params->max_quality, 0);
         if (!params->allow_downscale) return settle_at_min_quality(run);
+        Sample now = {(double)run->p->width * run->p->height, (double)smallest};
+        factor = fitted_factor(before, now, target, factor);
+        before = now;
 
         uint32_t w = scaled(run->p->width, factor), h = scaled(run->p->height, factor);
         if ((w > h ? w : h) < params->min_side) return settle_at_min_quality(run);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Gives a HEIF's primary item an irot (and optionally imir) property, as a phone
 writes one for a turned picture: add_transform.py IN OUT ANGLE [MIRROR_AXIS].
-ANGLE counts quarter turns anticlockwise; the boxes around the new properties
+ANGLE counts quarter turns anticlockwise ("-": none); a last argument
+nclx:MATRIX:FULL_RANGE adds a colour box. The boxes around the new properties
 grow and the item locations after them move along."""
 import struct
 import sys
@@ -65,8 +66,10 @@ def shift_iloc(data, at, size, header, moved_from, delta):
 
 
 def main():
-    src, dst, angle = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    mirror = int(sys.argv[4]) if len(sys.argv) > 4 else None
+    args = sys.argv[1:]
+    nclx = args.pop()[5:].split(":") if args[-1].startswith("nclx:") else None
+    src, dst, angle = args[0], args[1], None if args[2] == "-" else int(args[2])
+    mirror = int(args[3]) if len(args) > 3 else None
     data = bytearray(open(src, "rb").read())
     meta, meta_size, meta_header = find(data, 0, len(data), b"meta")
     body = meta + meta_header + 4
@@ -77,10 +80,15 @@ def main():
     ipma, ipma_size, ipma_header = find(data, iprp + h, iprp + iprp_size, b"ipma")
     count = sum(1 for _ in boxes(data, ipco + ipco_header, ipco + ipco_size))
 
-    props = struct.pack(">I4sB", 9, b"irot", angle & 3)
+    new = []
+    if angle is not None:
+        new.append(struct.pack(">I4sB", 9, b"irot", angle & 3))
     if mirror is not None:
-        props += struct.pack(">I4sB", 9, b"imir", mirror & 1)
-    new_indices = list(range(count + 1, count + 1 + len(props) // 9))
+        new.append(struct.pack(">I4sB", 9, b"imir", mirror & 1))
+    if nclx is not None:  # BT.709 primaries and transfer, the given matrix and range
+        new.append(struct.pack(">I4s4sHHHB", 19, b"colr", b"nclx", 1, 1, int(nclx[0]), int(nclx[1]) << 7))
+    props = b"".join(new)
+    new_indices = list(range(count + 1, count + 1 + len(new)))
 
     # The primary item's association list gains the new indices.
     p = ipma + ipma_header

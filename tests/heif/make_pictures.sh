@@ -36,6 +36,12 @@ heif-enc -A -q 90 -o alpha.avif alpha.png
 python3 "$here/add_transform.py" h8.heic rot.heic 1
 python3 "$here/add_transform.py" h8.heic rotmir.heic 3 1
 python3 "$here/add_transform.py" a8.avif rot.avif 1
+# Even sides, so no grid: one coded picture, its colours by the bitstream's description
+# (BT.601), or by a colour box that says otherwise (BT.709; BT.709 in limited range).
+convert syn8.png -crop 256x170+0+0 +repage PNG24:even.png
+heif-enc -q 90 -o even.heic even.png
+python3 "$here/add_transform.py" even.heic box709.heic - nclx:1:1
+python3 "$here/add_transform.py" even.heic box709limited.heic - nclx:1:0
 # A grid of 2 x 2 tiles of 256 x 192, cropped to 500 x 380 as the grid item says.
 convert -size 512x384 -seed 11 plasma:fractal -blur 0x1 PNG24:big.png
 for r in 0 1; do for c in 0 1; do convert big.png -crop 256x192+$((c * 256))+$((r * 192)) +repage PNG24:tile$r$c.png; done; done
