@@ -302,6 +302,18 @@ TEST_F(Heif, DamagedAndOversizedFilesGetTheirMessages)
     EXPECT_FALSE(file_exists(file(L"out.heic")));
 }
 
+// A file that stores its colours multiplied by alpha: ours are straight, about twice the stored ones.
+TEST_F(Heif, PremultipliedAlphaComesOutStraight)
+{
+    Loaded pic = {load(picture(L"premul.heic"))};
+    ASSERT_NE(pic.img, nullptr);
+    const uint8_t *p = pic.img->data + (size_t)20 * pic.img->stride + 30 * 4;
+    EXPECT_NEAR(p[3], 128, 2);
+    EXPECT_NEAR(p[2], 200, 5);  // red: 100 stored
+    EXPECT_NEAR(p[1], 100, 5);
+    EXPECT_NEAR(p[0], 50, 5);
+}
+
 TEST_F(Heif, ExifItemIsCarriedIntoJpegWithOrientationOne)
 {
     NEEDS_TESTDATA();

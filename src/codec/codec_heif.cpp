@@ -7,6 +7,7 @@
 #include <libheif/heif.h>
 #include <emmintrin.h>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -196,6 +197,19 @@ Image *decode_planar(heif_image_handle *handle, const heif_decoding_options *opt
     return planes.out;
 }
 
+// Colours stored multiplied by their alpha, brought back to our straight alpha.
+void unpremultiply(Image *img)
+{
+    for (uint32_t y = 0; y < img->height; ++y) {
+        uint8_t *d = img->data + (size_t)y * img->stride;
+        for (uint32_t x = 0; x < img->width; ++x, d += 4) {
+            uint32_t a = d[3];
+            if (a == 255) continue;
+            for (int c = 0; c < 3; ++c) d[c] = a ? (uint8_t)std::min<uint32_t>(255, (d[c] * 255u + a / 2) / a) : 0;
+        }
+    }
+}
+
 // Interleaved RGB(A) from libheif into our BGRA rows, 10 and 12 bits brought to 8 by libheif.
 Image *decode_interleaved(heif_image_handle *handle, const heif_decoding_options *options, bool alpha,
                           heif_error *e)
@@ -223,6 +237,8 @@ Image *decode_interleaved(heif_image_handle *handle, const heif_decoding_options
             d[3] = alpha ? s[3] : 255;
         }
     }
+    if (alpha && (heif_image_is_premultiplied_alpha(pic.img) || heif_image_handle_is_premultiplied_alpha(handle)))
+        unpremultiply(img);
     if (alpha) image_detect_alpha(img);
     return img;
 }

@@ -32,6 +32,9 @@ heif-enc -A -q 90 -b 10 -p chroma=422 -o a10.avif syn16.png
 heif-enc -A -q 90 -b 12 -o a12.avif syn16.png
 heif-enc -q 90 -o alpha.heic alpha.png
 heif-enc -A -q 90 -o alpha.avif alpha.png
+# Stored premultiplied: a flat colour at half alpha, kept as (100, 50, 25) in the file.
+convert -size 64x48 xc:'rgba(100,50,25,0.5)' PNG32:premul.png
+heif-enc -q 90 --premultiplied-alpha -o premul.heic premul.png
 # Turned a quarter anticlockwise; turned three quarters and mirrored.
 python3 "$here/add_transform.py" h8.heic rot.heic 1
 python3 "$here/add_transform.py" h8.heic rotmir.heic 3 1
