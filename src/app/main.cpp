@@ -194,14 +194,20 @@ void app_on_create(App *app, HWND hwnd)
     util_set_title(app);
 }
 
-void app_release_picture(App *app)
+// The picture and its undo copy; the canvas must have let go of the picture first.
+static void free_picture(App *app)
 {
-    canvas_release_gp(app);
     image_free(app->image);
     app->image = nullptr;
     image_free(app->undo_image);
     app->undo_image = nullptr;
     app->undo_pending = 0;
+}
+
+void app_release_picture(App *app)
+{
+    canvas_release_gp(app);
+    free_picture(app);
 }
 
 void app_on_destroy(App *app)
@@ -315,11 +321,7 @@ static void release_for_next(App *app)
 {
     ImagePyramid copies = canvas_drop_picture(app);
     image_pyramid_free(&copies);
-    image_free(app->image);
-    app->image = nullptr;
-    image_free(app->undo_image);
-    app->undo_image = nullptr;
-    app->undo_pending = 0;
+    free_picture(app);
 }
 
 void app_keep_shown(App *app)

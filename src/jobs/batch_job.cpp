@@ -412,36 +412,31 @@ void batch_settings_default(BatchJob *job)
     job->seq_rename = 0;
 }
 
+// The settings a batch keeps between openings, copied both ways by the same list.
+static constexpr int32_t BatchJob::*kKeptSettings[] = {
+    &BatchJob::crop_on,      &BatchJob::convert_on,   &BatchJob::compress_on, &BatchJob::crop_mode,
+    &BatchJob::crop_w,       &BatchJob::crop_h,       &BatchJob::ratio_index, &BatchJob::resize_width,
+    &BatchJob::format_index, &BatchJob::quality,      &BatchJob::target_kb,   &BatchJob::auto_downscale,
+    &BatchJob::seq_rename,
+};
+
+static void copy_settings(BatchJob *to, const BatchJob &from)
+{
+    for (int32_t BatchJob::*field : kKeptSettings) to->*field = from.*field;
+    copy_text(to->out_dir, kPathMax, from.out_dir);
+}
+
 void batch_settings_load(BatchJob *job)
 {
-    if (!g_bdef_inited) {
+    if (g_bdef_inited)
+        copy_settings(job, g_bdef);
+    else
         batch_settings_default(job);
-        return;
-    }
-    const BatchJob &d = g_bdef;
-    job->crop_on = d.crop_on;
-    job->convert_on = d.convert_on;
-    job->compress_on = d.compress_on;
-    job->crop_mode = d.crop_mode;
-    job->crop_w = d.crop_w;
-    job->crop_h = d.crop_h;
-    job->ratio_index = d.ratio_index;
-    job->resize_width = d.resize_width;
-    job->format_index = d.format_index;
-    job->quality = d.quality;
-    job->target_kb = d.target_kb;
-    job->auto_downscale = d.auto_downscale;
-    copy_text(job->out_dir, kPathMax, d.out_dir);
-    job->seq_rename = d.seq_rename;
 }
 
 void batch_settings_save(const BatchJob *job)
 {
-    g_bdef = *job;
-    g_bdef.files = nullptr;
-    g_bdef.scan_list = nullptr;
-    g_bdef.results = nullptr;
-    g_bdef.name_checked = nullptr;
+    copy_settings(&g_bdef, *job);
     g_bdef_inited = 1;
 }
 

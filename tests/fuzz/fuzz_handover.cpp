@@ -1,6 +1,7 @@
 // The running instance's reader of the hand-over block another process sends.
 // Besides memory errors: every path it returns ends inside its row, and the
 // paths built into a block again read back the same.
+#include "fuzz_check.h"
 #include "app/handover_block.h"
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +18,7 @@ HandoverChar g_again[kMaxPaths][kPathChars];
 
 void check(bool ok, const char *what)
 {
-    if (ok) return;
-    fprintf(stderr, "handover mismatch: %s\n", what);
-    abort();
+    fuzz_check(ok, "handover", what);
 }
 
 size_t length(const HandoverChar *s, int cap)

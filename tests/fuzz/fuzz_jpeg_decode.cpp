@@ -1,6 +1,7 @@
 // The JPEG decode as the program runs it: full size, at the scale a thumbnail
 // box asks for, and box-averaged into it. Inputs choose the box from their last
 // bytes. Besides memory errors: a decoded picture has the size it was asked for.
+#include "fuzz_check.h"
 #include "fuzz_jpeg_input.h"
 #include "fuzz_jpeg_support.h"
 #include <cstdio>
@@ -31,9 +32,7 @@ uint64_t declared_pixels(const uint8_t *data, size_t size)
 
 void check(bool ok, const char *what)
 {
-    if (ok) return;
-    fprintf(stderr, "decode mismatch: %s\n", what);
-    abort();
+    fuzz_check(ok, "decode", what);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // returns is terminated inside its 260 units, and nothing is left behind them.
 // The shell's PathCombineW is Windows-only: here a plain join with its
 // 260-unit limit stands in for it; the list walk is the program's.
+#include "fuzz_check.h"
 #include "shell/multi_select.h"
 #include <cstdint>
 #include <cstdio>
@@ -30,9 +31,7 @@ bool join(PathChar *out, const PathChar *folder, const PathChar *name)
 
 void check(bool ok, const char *what)
 {
-    if (ok) return;
-    fprintf(stderr, "multi-select mismatch: %s\n", what);
-    abort();
+    fuzz_check(ok, "multi-select", what);
 }
 
 }  // namespace

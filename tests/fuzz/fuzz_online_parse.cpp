@@ -1,5 +1,6 @@
 // The update server's reply. Besides memory errors: a newer version is shown
 // only as non-empty text of its allowed characters, found in the reply itself.
+#include "fuzz_check.h"
 #include "online/online_parse.h"
 #include <cctype>
 #include <cstdio>
@@ -12,9 +13,7 @@ namespace {
 
 void check(bool ok, const char *what)
 {
-    if (ok) return;
-    fprintf(stderr, "update reply mismatch: %s\n", what);
-    abort();
+    fuzz_check(ok, "update reply", what);
 }
 
 }  // namespace

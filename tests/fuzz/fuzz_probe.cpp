@@ -1,6 +1,7 @@
 // The header probe on any bytes. Besides memory errors, a size that differs from
 // the one the decoder reads from a header it accepts is a finding (JPEG through
 // libjpeg, WebP through libwebp; the other formats are decoded by Wine only).
+#include "fuzz_check.h"
 #include "codec/codec_probe_core.h"
 #include "fuzz_jpeg_support.h"
 #include <webp/decode.h>
@@ -25,9 +26,7 @@ bool read_bytes(void *context, uint64_t offset, uint8_t *out, size_t n, size_t *
 
 void check(bool ok, const char *what)
 {
-    if (ok) return;
-    fprintf(stderr, "probe mismatch: %s\n", what);
-    abort();
+    fuzz_check(ok, "probe", what);
 }
 
 void compare_jpeg(const uint8_t *data, size_t size, const ProbeResult &probe)
